@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/HostInfo.h"
+#include "platform/SerialQueue.h"
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+namespace doorwarden {
+
+// The process's bounded, in-memory log of short categorised lines, attached to error
+// reports. Lines read "<UTC time with milliseconds>|<CATEGORY>|<key=value ...>". Nothing is
+// written to disk.
+class ClientDiagnosticLog {
+public:
+    static constexpr std::size_t maximumLineCount = 2000;
+    static constexpr const char* queueLabel = "app.doorwarden.client.diagnostic";
+
+    // Logs the "START" line. The clock and host info must outlive the log.
+    ClientDiagnosticLog(const Clock& clock, const HostInfo& host);
+
+    // The process's log on the system clock, created on first use.
+    static ClientDiagnosticLog& shared();
+
+    // Appends a line stamped with the time of the call. Any thread; never blocks.
+    void log(std::string category, std::string message);
+
+    // Five header lines about the client and the machine, then every line, oldest first.
+    // Waits for lines logged before the call.
+    std::string diagnosticSnapshot();
+
+private:
+    const Clock& clock_;
+    const HostInfo& host_;
+    std::deque<std::string> lines_; // touched only on queue_
+    SerialQueue queue_;             // last: drains before the members its work uses go
+};
+
+} // namespace doorwarden

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/Scheduler.h"
+
+#include <QObject>
+
+namespace doorwarden {
+
+// The production scheduler: work runs on the Qt event loop of the thread that created the
+// scheduler (the main thread). The scheduler must outlive every thread that posts to it;
+// work posted or scheduled but not yet run when it is destroyed is dropped.
+class QtScheduler final : public Scheduler {
+public:
+    QtScheduler();
+    ~QtScheduler() override;
+
+    [[nodiscard]] TaskHandle schedule(Duration delay, Work work) override;
+    [[nodiscard]] TaskHandle scheduleRepeating(Duration interval, Work work) override;
+    void post(Work work) override;
+
+private:
+    class TaskState;
+
+    TaskHandle start(Duration interval, bool repeating, Work work);
+
+    QObject context_;
+};
+
+} // namespace doorwarden

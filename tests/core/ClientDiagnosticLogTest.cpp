@@ -1,0 +1,114 @@
+#include "core/ClientDiagnosticLog.h"
+#include "platform/fake/FakeHostInfo.h"
+#include "platform/fake/ManualClock.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+using namespace doorwarden;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class ClientDiagnosticLogTest : public ::testing::Test {
+protected:
+    // The snapshot's log lines, after its five header lines.
+    std::vector<std::string> logLines()
+    {
+        auto lines = linesOf(log.diagnosticSnapshot());
+        return {lines.begin() + 5, lines.end()};
+    }
+
+    ManualClock clock;
+    FakeHostInfo host;
+    ClientDiagnosticLog log{clock, host};
+};
+
+} // namespace
+
+TEST_F(ClientDiagnosticLogTest, SnapshotHasTheHeaderThenTheLinesInOrder)
+{
+    clock.advance(125ms);
+    log.log("CHAT", "direction=incoming length=12");
+    clock.advance(1s);
+    log.log("SESSION", "state=supporting viewOnly=false");
+
+    EXPECT_EQ(linesOf(log.diagnosticSnapshot()), (std::vector<std::string>{
+                                                     "component=MacClient version=v0.1.0-b1",
+                                                     "machine=Test Machine",
+                                                     "os=Debian GNU/Linux 12 (bookworm), kernel 6.1.0-test",
+                                                     "processorCount=8",
+                                                     "physicalMemory=17179869184",
+                                                     "2026-01-31T09:15:02.000Z|START|component=MacClient version=v0.1.0-b1",
+                                                     "2026-01-31T09:15:02.125Z|CHAT|direction=incoming length=12",
+                                                     "2026-01-31T09:15:03.125Z|SESSION|state=supporting viewOnly=false",
+                                                 }));
+}
+
+TEST_F(ClientDiagnosticLogTest, KeepsTheLastTwoThousandLines)
+{
+    for (int i = 1; i <= 2000; ++i) {
+        log.log("TEST", "n=" + std::to_string(i));
+    }
+    // 2001 lines were logged with START: the oldest, START, is gone.
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), ClientDiagnosticLog::maximumLineCount);
+    EXPECT_TRUE(lines.front().ends_with("|TEST|n=1"));
+    EXPECT_TRUE(lines.back().ends_with("|TEST|n=2000"));
+
+    log.log("TEST", "n=2001");
+    lines = logLines();
+    ASSERT_EQ(lines.size(), ClientDiagnosticLog::maximumLineCount);
+    EXPECT_TRUE(lines.front().ends_with("|TEST|n=2"));
+    EXPECT_TRUE(lines.back().ends_with("|TEST|n=2001"));
+}
+
+TEST_F(ClientDiagnosticLogTest, LinesFromManyThreadsAreAllKeptWhole)
+{
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([this, t] {
+            for (int i = 0; i < 200; ++i) {
+                log.log("THREAD", "writer=" + std::to_string(t) + " n=" + std::to_string(i));
+            }
+        });
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+
+    const std::regex shape(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}Z\|THREAD\|writer=[0-3] n=\d+)");
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 801u);
+    std::vector<int> nextOfWriter(4, 0);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        ASSERT_TRUE(std::regex_match(lines[i], shape)) << lines[i];
+        const int writer = lines[i][lines[i].find("writer=") + 7] - '0';
+        const int n = std::stoi(lines[i].substr(lines[i].find(" n=") + 3));
+        EXPECT_EQ(n, nextOfWriter[writer]++) << "each writer's lines stay in its order";
+    }
+}
+
+TEST(ClientDiagnosticLogSharedTest, TheProcessLogStartsWithItsStartLine)
+{
+    auto lines = linesOf(ClientDiagnosticLog::shared().diagnosticSnapshot());
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "component=MacClient version=v0.1.0-b1");
+    EXPECT_TRUE(lines[1].starts_with("machine=") && lines[1].size() > 8);
+    EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\|START\|component=MacClient version=v0\.1\.0-b1)")))
+        << lines[5];
+}
