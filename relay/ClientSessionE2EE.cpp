@@ -1,0 +1,188 @@
+#include "relay/ClientSessionE2EE.h"
+
+#include "relay/Base64.h"
+#include "relay/E2eeProtocol.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace doorwarden {
+
+namespace {
+
+std::string randomLocalId(RandomSource& random)
+{
+    std::array<std::uint8_t, 16> bytes{};
+    random.fill(bytes);
+    return hexString(bytes, true);
+}
+
+aesGcm::Key randomKey(RandomSource& random)
+{
+    aesGcm::Key key{};
+    random.fill(key);
+    return key;
+}
+
+std::size_t characterCount(const std::string& text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
+
+bool fitsInt32(std::int64_t value)
+{
+    return value >= INT32_MIN && value <= INT32_MAX;
+}
+
+} // namespace
+
+ClientSessionE2EE::ClientSessionE2EE(std::string sessionCode, RandomSource& random)
+    : random_(random)
+    , sessionCode_(std::move(sessionCode))
+    , localID_(randomLocalId(random))
+    , keyPair_(P256KeyPair::generate(random))
+    , groupKey_(randomKey(random))
+    , epoch_(randomIdentifier(random))
+    , publicKey_(base64Encode(keyPair_.subjectPublicKeyInfo()))
+{
+}
+
+ClientE2eePayload ClientSessionE2EE::hello() const
+{
+    return e2ee::helloPayload(localID_, publicKey_);
+}
+
+bool ClientSessionE2EE::isOwnId(const std::string& id) const
+{
+    return id == e2ee::kClientSenderId || id == localID_;
+}
+
+bool ClientSessionE2EE::sharesNoncePrefixWithAnother(const std::string& viewerId) const
+{
+    const auto prefix = e2ee::dataNonce(viewerId, 0);
+    auto samePrefix = [&](std::string_view other) {
+        return std::equal(prefix.begin(), prefix.begin() + 4, e2ee::dataNonce(other, 0).begin());
+    };
+    if (samePrefix(e2ee::kClientSenderId)) {
+        return true;
+    }
+    return std::any_of(peerCodes_.begin(), peerCodes_.end(),
+                       [&](const auto& peer) { return peer.first != viewerId && samePrefix(peer.first); });
+}
+
+E2eeResult<ClientE2eePayload> ClientSessionE2EE::keyForHello(const ClientE2eePayload& hello)
+{
+    if (hello.version != e2ee::kVersion || characterCount(hello.senderId) < 16 || hello.publicKey.empty() ||
+        isOwnId(hello.senderId) || sharesNoncePrefixWithAnother(hello.senderId)) {
+        return ClientE2eeError::invalidPeer;
+    }
+    const auto peerPoint = e2ee::peerPointOf(hello.publicKey);
+    const auto sharedSecret = peerPoint ? keyPair_.agree(*peerPoint) : std::nullopt;
+    if (!sharedSecret) {
+        return ClientE2eeError::invalidPeer;
+    }
+    const auto wrapKey = e2ee::wrapKey(*sharedSecret, sessionCode_, hello.senderId);
+
+    aesGcm::Nonce nonce{};
+    random_.fill(nonce);
+    aesGcm::Key wrapped{};
+    const auto tag = aesGcm::seal(wrapKey, nonce, bytesOf(e2ee::keyAssociatedData(epoch_, localID_, hello.senderId)),
+                                  groupKey_, wrapped);
+    peerCodes_[hello.senderId] =
+        e2ee::verificationCode(wrapKey, epoch_, localID_, hello.senderId, publicKey_, hello.publicKey);
+
+    ClientE2eePayload key;
+    key.version = e2ee::kVersion;
+    key.epoch = epoch_;
+    key.senderId = localID_;
+    key.recipientId = hello.senderId;
+    key.publicKey = publicKey_;
+    key.nonce = base64Encode(nonce);
+    key.ciphertext = base64Encode(wrapped);
+    key.tag = base64Encode(tag);
+    return key;
+}
+
+ClientSessionE2EE::ReadyOutcome ClientSessionE2EE::acceptReady(const ClientE2eePayload& ready)
+{
+    ReadyOutcome outcome;
+    if (ready.epoch != epoch_ || ready.senderId.empty() || isOwnId(ready.senderId)) {
+        return outcome;
+    }
+    if (!e2ee::proofMatches(groupKey_, epoch_, ready.senderId, ready.proof)) {
+        return outcome;
+    }
+    outcome.accepted = true;
+    if (readyPeers_.insert(ready.senderId).second) {
+        outcome.reply = e2ee::readyPayload(groupKey_, epoch_, localID_);
+    }
+    const auto code = peerCodes_.find(ready.senderId);
+    outcome.verificationCode = code == peerCodes_.end() ? std::string() : code->second;
+    return outcome;
+}
+
+E2eeResult<ClientE2eePayload> ClientSessionE2EE::encrypt(std::span<const std::uint8_t> innerMessage)
+{
+    if (readyPeers_.empty()) {
+        return ClientE2eeError::keyUnavailable;
+    }
+    const std::string sender(e2ee::kClientSenderId);
+    return e2ee::sealData(groupKey_, epoch_, sender, nextCounter(), innerMessage);
+}
+
+E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::decrypt(const ClientE2eePayload& data)
+{
+    if (data.epoch != epoch_ || data.senderId.empty() || isOwnId(data.senderId) || data.counter < 1) {
+        return ClientE2eeError::invalidPeer;
+    }
+    const auto received = receivedCounters_.find(data.senderId);
+    if (received != receivedCounters_.end() && received->second >= data.counter) {
+        return ClientE2eeError::invalidPeer;
+    }
+    auto opened = e2ee::openData(groupKey_, data);
+    if (opened) {
+        receivedCounters_[data.senderId] = data.counter;
+    }
+    return opened;
+}
+
+E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::sealVideo(std::span<const std::uint8_t> frame,
+                                                                   const VideoFrame& info)
+{
+    if (readyPeers_.empty()) {
+        return ClientE2eeError::keyUnavailable;
+    }
+    constexpr std::size_t kCounterSize = 8;
+    const std::size_t bodyLength = kCounterSize + frame.size() + std::tuple_size_v<aesGcm::Tag>;
+    if (!fitsInt32(info.width) || !fitsInt32(info.height) || !fitsInt32(info.displayWidth) ||
+        !fitsInt32(info.displayHeight) || bodyLength > UINT32_MAX || frame.size() > INT_MAX) {
+        return ClientE2eeError::invalidFrame;
+    }
+    VideoFrameHeader header;
+    header.kind = info.kind;
+    header.isKeyFrame = info.isKeyFrame;
+    header.sequence = info.sequence;
+    header.width = static_cast<std::int32_t>(info.width);
+    header.height = static_cast<std::int32_t>(info.height);
+    header.displayWidth = static_cast<std::int32_t>(info.displayWidth);
+    header.displayHeight = static_cast<std::int32_t>(info.displayHeight);
+    header.bodyLength = static_cast<std::uint32_t>(bodyLength);
+
+    const auto counter = nextCounter();
+    std::vector<std::uint8_t> sealed(VideoFrameHeader::size + bodyLength);
+    header.write(std::span<std::uint8_t, VideoFrameHeader::size>(sealed.data(), VideoFrameHeader::size));
+    auto* body = sealed.data() + VideoFrameHeader::size;
+    for (std::size_t i = 0; i < kCounterSize; ++i) {
+        body[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(counter) >> (56 - 8 * i));
+    }
+    const std::span<std::uint8_t> ciphertext(body + kCounterSize, frame.size());
+    const auto tag = aesGcm::seal(groupKey_, e2ee::dataNonce(e2ee::kClientSenderId, counter),
+                                  bytesOf(e2ee::dataAssociatedData(epoch_, e2ee::kClientSenderId, counter,
+                                                                   e2ee::videoDescriptor(header))),
+                                  frame, ciphertext);
+    std::copy(tag.begin(), tag.end(), ciphertext.end());
+    return sealed;
+}
+
+} // namespace doorwarden

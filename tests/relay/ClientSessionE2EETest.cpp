@@ -1,0 +1,798 @@
+#include "relay/ClientSessionE2EE.h"
+
+#include "relay/Base64.h"
+#include "relay/E2eeProtocol.h"
+#include "relay/crypto/Sha256.h"
+#include "viewer/ViewerSessionE2EE.h"
+
+#include <gtest/gtest.h>
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <climits>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <unordered_map>
+
+using namespace doorwarden;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Frame = ClientSessionE2EE::VideoFrame;
+using Kind = VideoFrameHeader::Kind;
+
+const std::string kSessionCode = "482913";
+const std::string kAlphabet = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";
+const std::string kOtherEpoch(32, '0');
+
+// Draws of 16 bytes (the participant id and the epoch) are filled with one byte, every other
+// draw with 0x5a: the group key of a session made with it is known to the test, so messages
+// that only the hardening refuses can be forged.
+class KnownSource final : public RandomSource {
+public:
+    explicit KnownSource(std::uint8_t idByte = 0x33)
+        : idByte_(idByte)
+    {
+    }
+    void fill(std::span<std::uint8_t> out) override
+    {
+        std::fill(out.begin(), out.end(), out.size() == 16 ? idByte_ : std::uint8_t{0x5a});
+    }
+
+private:
+    std::uint8_t idByte_;
+};
+
+aesGcm::Key knownGroupKey()
+{
+    aesGcm::Key key{};
+    key.fill(0x5a);
+    return key;
+}
+
+Bytes bytes(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+Bytes decoded(const std::string& base64)
+{
+    auto out = base64Decode(base64);
+    EXPECT_TRUE(out) << base64;
+    return out.value_or(Bytes{});
+}
+
+// The Base64 text with bit 0 of byte `index` flipped.
+std::string flipped(const std::string& base64, std::size_t index)
+{
+    Bytes raw = decoded(base64);
+    raw.at(index) ^= 0x01;
+    return base64Encode(raw);
+}
+
+std::string viewerId(int n)
+{
+    return "viewer-" + std::to_string(1000 + n) + "-support";
+}
+
+Bytes sampleFrame(std::size_t size, std::uint8_t seed)
+{
+    Bytes frame(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        frame[i] = static_cast<std::uint8_t>(seed + i * 7);
+    }
+    return frame;
+}
+
+Bytes withoutFirst(const Bytes& raw)
+{
+    return Bytes(raw.begin() + 1, raw.end());
+}
+
+// The Base64 text without its last decoded byte.
+std::string cutShort(const std::string& base64)
+{
+    Bytes raw = decoded(base64);
+    raw.pop_back();
+    return base64Encode(raw);
+}
+
+// The counter at the start of a sealed video frame's body.
+std::int64_t counterOf(const Bytes& sealed)
+{
+    std::uint64_t counter = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        counter = (counter << 8) | sealed.at(VideoFrameHeader::size + i);
+    }
+    return static_cast<std::int64_t>(counter);
+}
+
+bool contains(const Bytes& haystack, const Bytes& needle)
+{
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+bool isVerificationCode(const std::string& code)
+{
+    return code.size() == 4 && code.find_first_not_of(kAlphabet) == std::string::npos;
+}
+
+// What an operation came to, readable in failure messages.
+using Outcome = std::optional<ClientE2eeError>;
+constexpr Outcome kAccepted = std::nullopt;
+
+std::string nameOf(Outcome outcome)
+{
+    if (!outcome) {
+        return "accepted";
+    }
+    switch (*outcome) {
+    case ClientE2eeError::invalidPeer:
+        return "invalidPeer";
+    case ClientE2eeError::keyUnavailable:
+        return "keyUnavailable";
+    case ClientE2eeError::authenticationFailed:
+        return "authenticationFailed";
+    case ClientE2eeError::invalidFrame:
+        return "invalidFrame";
+    }
+    return "unknown error";
+}
+
+template <typename T>
+std::string outcomeOf(const E2eeResult<T>& result)
+{
+    return nameOf(result ? kAccepted : Outcome(result.error()));
+}
+
+// A data message sealed with the known group key, as anyone holding it could.
+ClientE2eePayload forgedData(const std::string& epoch, const std::string& senderId, std::int64_t counter,
+                             const Bytes& inner)
+{
+    Bytes ciphertext(inner.size());
+    const auto tag = aesGcm::seal(knownGroupKey(), e2ee::dataNonce(senderId, counter),
+                                  bytesOf(e2ee::dataAssociatedData(epoch, senderId, counter, "json")), inner,
+                                  ciphertext);
+    ClientE2eePayload data;
+    data.version = e2ee::kVersion;
+    data.epoch = epoch;
+    data.senderId = senderId;
+    data.counter = counter;
+    data.ciphertext = base64Encode(ciphertext);
+    data.tag = base64Encode(tag);
+    return data;
+}
+
+// Hello, key and ready between the two; the client's outcome of the ready.
+ClientSessionE2EE::ReadyOutcome exchangeKeys(ClientSessionE2EE& client, ViewerSessionE2EE& viewer)
+{
+    const auto key = client.keyForHello(viewer.hello());
+    if (!key) {
+        ADD_FAILURE() << "no key for " << viewer.viewerId() << ": " << outcomeOf(key);
+        return {};
+    }
+    const auto ready = viewer.acceptKey(key.value());
+    if (!ready) {
+        ADD_FAILURE() << viewer.viewerId() << " did not accept its key";
+        return {};
+    }
+    auto outcome = client.acceptReady(*ready);
+    EXPECT_TRUE(outcome.accepted) << viewer.viewerId();
+    return outcome;
+}
+
+// Two viewer ids whose SHA-256 share the first four bytes, so their data nonces would share
+// them too. A birthday search: about 2^16 candidates.
+const std::pair<std::string, std::string>& idsSharingANoncePrefix()
+{
+    static const auto ids = [] {
+        std::unordered_map<std::uint32_t, std::string> seen;
+        for (std::uint64_t n = 0;; ++n) {
+            std::string id = "viewer-" + std::to_string(n) + "-collision";
+            const auto digest = sha256(id);
+            const std::uint32_t prefix = (std::uint32_t{digest[0]} << 24) | (std::uint32_t{digest[1]} << 16) |
+                                         (std::uint32_t{digest[2]} << 8) | std::uint32_t{digest[3]};
+            const auto [earlier, inserted] = seen.emplace(prefix, id);
+            if (!inserted) {
+                return std::pair(earlier->second, std::move(id));
+            }
+        }
+    }();
+    return ids;
+}
+
+void expectFullExchange(std::size_t viewerCount)
+{
+    ClientSessionE2EE client(kSessionCode);
+    std::deque<ViewerSessionE2EE> viewers;
+    for (std::size_t i = 0; i < viewerCount; ++i) {
+        viewers.emplace_back(kSessionCode, viewerId(static_cast<int>(i)));
+    }
+
+    for (auto& viewer : viewers) {
+        SCOPED_TRACE(viewer.viewerId());
+        const auto key = client.keyForHello(viewer.hello());
+        ASSERT_TRUE(key) << outcomeOf(key);
+        EXPECT_EQ(key.value().version, 1);
+        EXPECT_EQ(key.value().epoch, client.epoch());
+        EXPECT_EQ(key.value().senderId, client.localID());
+        EXPECT_EQ(key.value().recipientId, viewer.viewerId());
+        EXPECT_EQ(key.value().publicKey, client.publicKey());
+        EXPECT_EQ(key.value().counter, 0);
+        EXPECT_EQ(decoded(key.value().nonce).size(), 12u);
+        EXPECT_EQ(decoded(key.value().ciphertext).size(), 32u);
+        EXPECT_EQ(decoded(key.value().tag).size(), 16u);
+        EXPECT_TRUE(key.value().proof.empty());
+
+        const auto ready = viewer.acceptKey(key.value());
+        ASSERT_TRUE(ready);
+        EXPECT_EQ(ready->epoch, client.epoch());
+        EXPECT_EQ(ready->senderId, viewer.viewerId());
+        EXPECT_EQ(viewer.epoch(), client.epoch());
+
+        const auto first = client.acceptReady(*ready);
+        EXPECT_TRUE(first.accepted);
+        ASSERT_TRUE(first.reply);
+        EXPECT_EQ(first.reply->version, 1);
+        EXPECT_EQ(first.reply->epoch, client.epoch());
+        EXPECT_EQ(first.reply->senderId, client.localID());
+        EXPECT_EQ(first.reply->counter, 0);
+        EXPECT_TRUE(viewer.acceptClientReady(*first.reply));
+        EXPECT_TRUE(isVerificationCode(first.verificationCode)) << first.verificationCode;
+        EXPECT_EQ(first.verificationCode, viewer.verificationCode());
+
+        const auto again = client.acceptReady(*ready);
+        EXPECT_TRUE(again.accepted);
+        EXPECT_FALSE(again.reply);
+        EXPECT_EQ(again.verificationCode, first.verificationCode);
+    }
+    EXPECT_EQ(client.readyPeers().size(), viewerCount);
+
+    // Client to every viewer, then every viewer to the client (each sender counts from 1).
+    const Bytes inner = bytes(R"({"type":"chat_message","text":"Grüße"})");
+    const auto data = client.encrypt(inner);
+    ASSERT_TRUE(data) << outcomeOf(data);
+    EXPECT_EQ(data.value().version, 1);
+    EXPECT_EQ(data.value().epoch, client.epoch());
+    EXPECT_EQ(data.value().senderId, "client");
+    EXPECT_EQ(data.value().counter, 1);
+    EXPECT_TRUE(data.value().nonce.empty());
+    EXPECT_NE(decoded(data.value().ciphertext), inner);
+    for (auto& viewer : viewers) {
+        EXPECT_EQ(viewer.decrypt(data.value()), inner) << viewer.viewerId();
+    }
+    for (auto& viewer : viewers) {
+        const Bytes reply = bytes(R"({"type":"chat_message","text":"from )" + viewer.viewerId() + "\"}");
+        const auto message = viewer.encrypt(reply);
+        ASSERT_TRUE(message);
+        EXPECT_EQ(message->counter, 1);
+        const auto opened = client.decrypt(*message);
+        ASSERT_TRUE(opened) << viewer.viewerId() << ": " << outcomeOf(opened);
+        EXPECT_EQ(opened.value(), reply);
+    }
+
+    // Video shares the client's counter with messages.
+    const Bytes keyFrame = sampleFrame(300, 1);
+    const Frame keyInfo{.kind = Kind::jpegImage, .isKeyFrame = true, .sequence = 41, .width = 1920,
+                        .height = 1080, .displayWidth = 1280, .displayHeight = 720};
+    const auto sealed = client.sealVideo(keyFrame, keyInfo);
+    ASSERT_TRUE(sealed) << outcomeOf(sealed);
+    ASSERT_EQ(sealed.value().size(), VideoFrameHeader::size + 8 + keyFrame.size() + 16);
+    EXPECT_EQ(counterOf(sealed.value()), 2);
+    EXPECT_FALSE(contains(sealed.value(), keyFrame));
+
+    const Bytes deltaFrame = sampleFrame(57, 9);
+    const Frame deltaInfo{.kind = Kind::h264AccessUnit, .isKeyFrame = false, .sequence = 42, .width = 640,
+                          .height = 360, .displayWidth = 640, .displayHeight = 360};
+    const auto sealedDelta = client.sealVideo(deltaFrame, deltaInfo);
+    ASSERT_TRUE(sealedDelta);
+    EXPECT_EQ(counterOf(sealedDelta.value()), 3);
+
+    for (auto& viewer : viewers) {
+        SCOPED_TRACE(viewer.viewerId());
+        const auto opened = viewer.openVideo(sealed.value());
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(opened->header.kind, Kind::jpegImage);
+        EXPECT_TRUE(opened->header.isKeyFrame);
+        EXPECT_EQ(opened->header.sequence, 41u);
+        EXPECT_EQ(opened->header.width, 1920);
+        EXPECT_EQ(opened->header.height, 1080);
+        EXPECT_EQ(opened->header.displayWidth, 1280);
+        EXPECT_EQ(opened->header.displayHeight, 720);
+        EXPECT_EQ(opened->header.bodyLength, 8 + keyFrame.size() + 16);
+        EXPECT_EQ(opened->frame, keyFrame);
+
+        const auto openedDelta = viewer.openVideo(sealedDelta.value());
+        ASSERT_TRUE(openedDelta);
+        EXPECT_EQ(openedDelta->header.kind, Kind::h264AccessUnit);
+        EXPECT_FALSE(openedDelta->header.isKeyFrame);
+        EXPECT_EQ(openedDelta->header.sequence, 42u);
+        EXPECT_EQ(openedDelta->frame, deltaFrame);
+    }
+
+    // And messages go on after video.
+    const auto later = client.encrypt(inner);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later.value().counter, 4);
+    for (auto& viewer : viewers) {
+        EXPECT_EQ(viewer.decrypt(later.value()), inner) << viewer.viewerId();
+    }
+}
+
+} // namespace
+
+TEST(ClientSessionE2EETest, CreationDrawsFreshIdentifiersAndKeys)
+{
+    const ClientSessionE2EE session(kSessionCode);
+    const ClientSessionE2EE other(kSessionCode);
+    EXPECT_EQ(session.sessionCode(), kSessionCode);
+    EXPECT_TRUE(std::regex_match(session.localID(), std::regex("[0-9A-F]{32}"))) << session.localID();
+    EXPECT_TRUE(std::regex_match(session.epoch(), std::regex("[0-9a-f]{12}4[0-9a-f]{3}[89ab][0-9a-f]{15}")))
+        << session.epoch();
+    EXPECT_NE(session.localID(), other.localID());
+    EXPECT_NE(session.epoch(), other.epoch());
+    EXPECT_NE(session.publicKey(), other.publicKey());
+
+    const Bytes spki = decoded(session.publicKey());
+    ASSERT_EQ(spki.size(), 91u);
+    const Bytes prefix = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
+                          0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), spki.begin()));
+    // The DER is a P-256 public key, and its last 65 bytes are the point.
+    const unsigned char* cursor = spki.data();
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> parsed(
+        d2i_PUBKEY(nullptr, &cursor, static_cast<long>(spki.size())), EVP_PKEY_free);
+    ASSERT_NE(parsed, nullptr);
+    EXPECT_TRUE(EVP_PKEY_is_a(parsed.get(), "EC"));
+    char group[32] = {};
+    ASSERT_EQ(EVP_PKEY_get_group_name(parsed.get(), group, sizeof group, nullptr), 1);
+    EXPECT_STREQ(group, "prime256v1");
+    std::array<std::uint8_t, 65> point{};
+    std::size_t pointLength = 0;
+    ASSERT_EQ(EVP_PKEY_get_octet_string_param(parsed.get(), OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point.data(),
+                                              point.size(), &pointLength),
+              1);
+    EXPECT_EQ(pointLength, 65u);
+    EXPECT_TRUE(std::equal(point.begin(), point.end(), spki.end() - 65));
+
+    const auto hello = session.hello();
+    EXPECT_EQ(hello, (ClientE2eePayload{.version = 1, .epoch = "", .senderId = session.localID(), .recipientId = "",
+                                        .publicKey = session.publicKey(), .nonce = "", .counter = 0,
+                                        .ciphertext = "", .tag = "", .proof = ""}));
+}
+
+TEST(ClientSessionE2EETest, IdentifiersAreWrittenFromTheDrawnBytes)
+{
+    // All-ones and all-zeros draws: the case of the digits and the UUID's fixed nibbles show.
+    const struct {
+        std::uint8_t idByte;
+        const char* localID;
+        const char* epoch;
+    } cases[] = {
+        {0xff, "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", "ffffffffffff4fffbfffffffffffffff"},
+        {0x00, "00000000000000000000000000000000", "00000000000040008000000000000000"},
+        {0xab, "ABABABABABABABABABABABABABABABAB", "abababababab4bababababababababab"},
+    };
+    for (const auto& c : cases) {
+        KnownSource source(c.idByte);
+        const ClientSessionE2EE session(kSessionCode, source);
+        EXPECT_EQ(session.localID(), c.localID);
+        EXPECT_EQ(session.epoch(), c.epoch);
+    }
+}
+
+TEST(ClientSessionE2EETest, OneViewerAndThreeViewersCompleteTheExchangeAndTalk)
+{
+    for (const std::size_t viewerCount : {1u, 3u}) {
+        SCOPED_TRACE(std::to_string(viewerCount) + " viewer(s)");
+        expectFullExchange(viewerCount);
+    }
+}
+
+TEST(ClientSessionE2EETest, AViewerKeyIsABarePointOrASubjectPublicKeyInfoOnTheCurve)
+{
+    // Each form is built from the viewer's own SubjectPublicKeyInfo, so an accepted key can
+    // still be unwrapped by that viewer.
+    const auto pointOf = [](const Bytes& spki) { return Bytes(spki.end() - 65, spki.end()); };
+    const auto withYPlusOne = [](Bytes key) {
+        for (std::size_t i = key.size() - 1; ++key[i] == 0; --i) {
+        }
+        return key;
+    };
+    struct Case {
+        const char* name;
+        std::function<Bytes(const Bytes& spki)> key;
+        Outcome expected;
+    };
+    const std::vector<Case> cases = {
+        {"SubjectPublicKeyInfo", [](const Bytes& spki) { return spki; }, kAccepted},
+        {"bare point", pointOf, kAccepted},
+        {"64 bytes", [&](const Bytes& spki) { return withoutFirst(pointOf(spki)); }, ClientE2eeError::invalidPeer},
+        {"compressed point",
+         [&](const Bytes& spki) {
+             Bytes compressed(spki.end() - 65, spki.end() - 32);
+             compressed[0] = static_cast<std::uint8_t>(0x02 | (spki.back() & 1));
+             return compressed;
+         },
+         ClientE2eeError::invalidPeer},
+        {"point with y + 1", [&](const Bytes& spki) { return withYPlusOne(pointOf(spki)); },
+         ClientE2eeError::invalidPeer},
+        {"SubjectPublicKeyInfo with y + 1", withYPlusOne, ClientE2eeError::invalidPeer},
+        {"04 then 01s",
+         [](const Bytes&) {
+             Bytes ones(65, 0x01);
+             ones[0] = 0x04;
+             return ones;
+         },
+         ClientE2eeError::invalidPeer},
+        {"hybrid prefix 06",
+         [&](const Bytes& spki) {
+             Bytes point = pointOf(spki);
+             point[0] = 0x06;
+             return point;
+         },
+         ClientE2eeError::invalidPeer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientSessionE2EE client(kSessionCode);
+        ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+        auto hello = viewer.hello();
+        hello.publicKey = base64Encode(c.key(decoded(viewer.publicKey())));
+        const auto key = client.keyForHello(hello);
+        EXPECT_EQ(outcomeOf(key), nameOf(c.expected));
+        if (key) {
+            const auto ready = viewer.acceptKey(key.value());
+            ASSERT_TRUE(ready);
+            EXPECT_TRUE(client.acceptReady(*ready).accepted);
+        }
+    }
+}
+
+TEST(ClientSessionE2EETest, HelloRefusals)
+{
+    const std::string& keyedId = idsSharingANoncePrefix().first;
+    const std::string& collidingId = idsSharingANoncePrefix().second;
+    const auto keyedDigest = sha256(keyedId);
+    const auto collidingDigest = sha256(collidingId);
+    ASSERT_NE(keyedId, collidingId);
+    ASSERT_TRUE(std::equal(keyedDigest.begin(), keyedDigest.begin() + 4, collidingDigest.begin()));
+
+    struct Case {
+        const char* name;
+        std::function<void(ClientE2eePayload&, const ClientSessionE2EE&)> mutate;
+        Outcome expected;
+    };
+    const std::vector<Case> cases = {
+        {"valid", [](auto&, auto&) {}, kAccepted},
+        {"version 2", [](auto& h, auto&) { h.version = 2; }, ClientE2eeError::invalidPeer},
+        {"version 0", [](auto& h, auto&) { h.version = 0; }, ClientE2eeError::invalidPeer},
+        {"id of 15 characters", [](auto& h, auto&) { h.senderId = "viewer-12345678"; }, ClientE2eeError::invalidPeer},
+        {"id of 16 characters", [](auto& h, auto&) { h.senderId = "viewer-123456789"; }, kAccepted},
+        {"id of 15 two-byte characters",
+         [](auto& h, auto&) {
+             h.senderId.clear();
+             for (int i = 0; i < 15; ++i) {
+                 h.senderId += "\xc3\xa9";
+             }
+         },
+         ClientE2eeError::invalidPeer},
+        {"empty id", [](auto& h, auto&) { h.senderId.clear(); }, ClientE2eeError::invalidPeer},
+        {"empty public key", [](auto& h, auto&) { h.publicKey.clear(); }, ClientE2eeError::invalidPeer},
+        {"public key not Base64", [](auto& h, auto&) { h.publicKey = "not Base64!"; }, ClientE2eeError::invalidPeer},
+        {"from client", [](auto& h, auto&) { h.senderId = "client"; }, ClientE2eeError::invalidPeer},
+        {"from the client's localID", [](auto& h, auto& c) { h.senderId = c.localID(); },
+         ClientE2eeError::invalidPeer},
+        {"id sharing a keyed viewer's nonce prefix", [&](auto& h, auto&) { h.senderId = collidingId; },
+         ClientE2eeError::invalidPeer},
+        {"the keyed viewer again", [&](auto& h, auto&) { h.senderId = keyedId; }, kAccepted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientSessionE2EE client(kSessionCode);
+        const ViewerSessionE2EE keyed(kSessionCode, keyedId);
+        ASSERT_TRUE(client.keyForHello(keyed.hello()));
+        ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+        auto hello = viewer.hello();
+        c.mutate(hello, client);
+        EXPECT_EQ(outcomeOf(client.keyForHello(hello)), nameOf(c.expected));
+    }
+}
+
+TEST(ClientSessionE2EETest, TheViewerOpensOnlyAKeyWrappedForItInThisSession)
+{
+    struct Case {
+        const char* name;
+        std::string viewerSessionCode;
+        std::function<void(ClientE2eePayload&)> mutate;
+        bool opens;
+    };
+    const std::vector<Case> cases = {
+        {"valid", kSessionCode, [](auto&) {}, true},
+        {"viewer in another session", "777777", [](auto&) {}, false},
+        {"altered epoch", kSessionCode, [](auto& k) { k.epoch = kOtherEpoch; }, false},
+        {"altered client id", kSessionCode, [](auto& k) { k.senderId[0] ^= 0x01; }, false},
+        {"altered wrapped key", kSessionCode, [](auto& k) { k.ciphertext = flipped(k.ciphertext, 31); }, false},
+        {"altered tag", kSessionCode, [](auto& k) { k.tag = flipped(k.tag, 0); }, false},
+        {"altered nonce", kSessionCode, [](auto& k) { k.nonce = flipped(k.nonce, 11); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientSessionE2EE client(kSessionCode);
+        ViewerSessionE2EE viewer(c.viewerSessionCode, viewerId(1));
+        auto key = client.keyForHello(viewer.hello()).value();
+        c.mutate(key);
+        EXPECT_EQ(viewer.acceptKey(key).has_value(), c.opens);
+    }
+
+    // A key for one viewer, readdressed to another, does not open there.
+    ClientSessionE2EE client(kSessionCode);
+    ViewerSessionE2EE first(kSessionCode, viewerId(1));
+    ViewerSessionE2EE second(kSessionCode, viewerId(2));
+    auto key = client.keyForHello(first.hello()).value();
+    key.recipientId = second.viewerId();
+    EXPECT_FALSE(second.acceptKey(key));
+}
+
+TEST(ClientSessionE2EETest, ReadyRefusals)
+{
+    struct Scene {
+        KnownSource source;
+        ClientSessionE2EE client{kSessionCode, source};
+        ViewerSessionE2EE other{kSessionCode, viewerId(2)};
+        ClientE2eePayload otherReady;
+        ClientE2eePayload clientReady;
+    };
+    const auto proofFor = [](const Scene& s, const std::string& id) {
+        return base64Encode(e2ee::readyProof(knownGroupKey(), s.client.epoch(), id));
+    };
+    struct Case {
+        const char* name;
+        std::function<void(ClientE2eePayload&, const Scene&)> mutate;
+    };
+    const std::vector<Case> cases = {
+        {"wrong epoch", [](auto& r, auto&) { r.epoch = kOtherEpoch; }},
+        {"empty epoch", [](auto& r, auto&) { r.epoch.clear(); }},
+        {"empty sender", [](auto& r, auto&) { r.senderId.clear(); }},
+        {"proof mismatch", [](auto& r, auto&) { r.proof = flipped(r.proof, 31); }},
+        {"another viewer's proof", [](auto& r, auto& s) { r.proof = s.otherReady.proof; }},
+        {"proof of 31 bytes", [](auto& r, auto&) { r.proof = cutShort(r.proof); }},
+        {"proof of 33 bytes",
+         [](auto& r, auto&) {
+             Bytes proof = decoded(r.proof);
+             proof.push_back(0);
+             r.proof = base64Encode(proof);
+         }},
+        {"empty proof", [](auto& r, auto&) { r.proof.clear(); }},
+        {"proof not Base64", [](auto& r, auto&) { r.proof = "*" + r.proof.substr(1); }},
+        {"from client with its valid proof",
+         [&](auto& r, auto& s) {
+             r.senderId = "client";
+             r.proof = proofFor(s, "client");
+         }},
+        {"the client's own ready reflected", [](auto& r, auto& s) { r = s.clientReady; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene s;
+        const auto otherKey = s.client.keyForHello(s.other.hello());
+        ASSERT_TRUE(otherKey);
+        s.otherReady = s.other.acceptKey(otherKey.value()).value();
+        s.clientReady = s.client.acceptReady(s.otherReady).reply.value();
+
+        ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+        const auto key = s.client.keyForHello(viewer.hello());
+        ASSERT_TRUE(key);
+        const auto ready = viewer.acceptKey(key.value()).value();
+        ASSERT_EQ(ready.proof, proofFor(s, viewer.viewerId())) << "the test's group key is not the session's";
+
+        auto bad = ready;
+        c.mutate(bad, s);
+        const auto refused = s.client.acceptReady(bad);
+        EXPECT_FALSE(refused.accepted);
+        EXPECT_FALSE(refused.reply);
+        EXPECT_EQ(refused.verificationCode, "");
+        EXPECT_EQ(s.client.readyPeers(), std::set<std::string>{s.other.viewerId()});
+
+        // The refusal left nothing behind: the genuine ready is still the first.
+        const auto accepted = s.client.acceptReady(ready);
+        EXPECT_TRUE(accepted.accepted);
+        EXPECT_TRUE(accepted.reply);
+        EXPECT_EQ(accepted.verificationCode, viewer.verificationCode());
+    }
+}
+
+TEST(ClientSessionE2EETest, DataRefusalsLeaveTheReceiveCounterWhereItWas)
+{
+    const Bytes inner = bytes(R"({"type":"ping"})");
+    struct Scene {
+        KnownSource source;
+        ClientSessionE2EE client{kSessionCode, source};
+        ViewerSessionE2EE viewer{kSessionCode, viewerId(1)};
+        std::vector<ClientE2eePayload> earlier; // counters 1 to 7, not delivered
+    };
+    const auto deliver = [&inner](Scene& s, const ClientE2eePayload& message) {
+        const auto opened = s.client.decrypt(message);
+        ASSERT_TRUE(opened) << "counter " << message.counter << ": " << outcomeOf(opened);
+        EXPECT_EQ(opened.value(), inner);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(ClientE2eePayload&, Scene&)> mutate; // of the message with counter 8
+        Outcome expected;
+    };
+    const std::vector<Case> cases = {
+        {"wrong epoch", [](auto& m, auto&) { m.epoch = kOtherEpoch; }, ClientE2eeError::invalidPeer},
+        {"empty sender", [](auto& m, auto&) { m.senderId.clear(); }, ClientE2eeError::invalidPeer},
+        {"counter 0", [](auto& m, auto&) { m.counter = 0; }, ClientE2eeError::invalidPeer},
+        {"counter -1", [](auto& m, auto&) { m.counter = -1; }, ClientE2eeError::invalidPeer},
+        {"forged tag", [](auto& m, auto&) { m.tag = flipped(m.tag, 15); }, ClientE2eeError::authenticationFailed},
+        {"tag of 15 bytes", [](auto& m, auto&) { m.tag = base64Encode(Bytes(15, 0)); }, ClientE2eeError::invalidPeer},
+        {"tag not Base64", [](auto& m, auto&) { m.tag = "!" + m.tag.substr(1); }, ClientE2eeError::invalidPeer},
+        {"altered ciphertext", [](auto& m, auto&) { m.ciphertext = flipped(m.ciphertext, 0); },
+         ClientE2eeError::authenticationFailed},
+        {"ciphertext cut short",
+         [](auto& m, auto&) { m.ciphertext = cutShort(m.ciphertext); },
+         ClientE2eeError::authenticationFailed},
+        {"ciphertext not Base64", [](auto& m, auto&) { m.ciphertext += "="; }, ClientE2eeError::invalidPeer},
+        {"altered counter", [](auto& m, auto&) { m.counter = 9; }, ClientE2eeError::authenticationFailed},
+        {"counter far ahead", [](auto& m, auto&) { m.counter = INT64_MAX; }, ClientE2eeError::authenticationFailed},
+        {"claims another viewer", [](auto& m, auto&) { m.senderId = viewerId(2); },
+         ClientE2eeError::authenticationFailed},
+        {"replayed counter",
+         [&](auto& m, auto& s) {
+             deliver(s, s.earlier[0]);
+             m = s.earlier[0];
+         },
+         ClientE2eeError::invalidPeer},
+        {"stale counter (5 after 7)",
+         [&](auto& m, auto& s) {
+             deliver(s, s.earlier[6]);
+             m = s.earlier[4];
+         },
+         ClientE2eeError::invalidPeer},
+        {"the client's own message reflected", [](auto& m, auto& s) { m = s.client.encrypt(bytes("{}")).value(); },
+         ClientE2eeError::invalidPeer},
+        {"validly sealed under the client's localID",
+         [&inner](auto& m, auto& s) { m = forgedData(s.client.epoch(), s.client.localID(), 8, inner); },
+         ClientE2eeError::invalidPeer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene s;
+        exchangeKeys(s.client, s.viewer);
+        for (int i = 0; i < 7; ++i) {
+            s.earlier.push_back(s.viewer.encrypt(inner).value());
+        }
+        const auto message = s.viewer.encrypt(inner).value();
+        ASSERT_EQ(message.counter, 8);
+        ASSERT_EQ(forgedData(s.client.epoch(), s.viewer.viewerId(), 8, inner), message)
+            << "the test's group key is not the session's";
+
+        auto bad = message;
+        c.mutate(bad, s);
+        EXPECT_EQ(outcomeOf(s.client.decrypt(bad)), nameOf(c.expected));
+        deliver(s, message);
+    }
+}
+
+TEST(ClientSessionE2EETest, NothingIsSealedUntilAViewerIsReady)
+{
+    const Bytes inner = bytes(R"({"type":"ping"})");
+    const Bytes frame = sampleFrame(20, 3);
+    const Frame info{.width = 2, .height = 2, .displayWidth = 2, .displayHeight = 2};
+    ClientSessionE2EE client(kSessionCode);
+    ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+    const auto expectUnavailable = [&](const char* when) {
+        EXPECT_EQ(outcomeOf(client.encrypt(inner)), "keyUnavailable") << when;
+        EXPECT_EQ(outcomeOf(client.sealVideo(frame, info)), "keyUnavailable") << when;
+    };
+
+    expectUnavailable("after creation");
+    const auto key = client.keyForHello(viewer.hello());
+    ASSERT_TRUE(key);
+    expectUnavailable("after sending a key");
+    auto ready = viewer.acceptKey(key.value()).value();
+    auto forged = ready;
+    forged.proof = flipped(forged.proof, 0);
+    EXPECT_FALSE(client.acceptReady(forged).accepted);
+    expectUnavailable("after a refused ready");
+
+    ASSERT_TRUE(client.acceptReady(ready).accepted);
+    const auto data = client.encrypt(inner);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data.value().counter, 1); // the refusals used no counter
+    EXPECT_EQ(viewer.decrypt(data.value()), inner);
+}
+
+TEST(ClientSessionE2EETest, VideoSizesMustFitTheHeader)
+{
+    ClientSessionE2EE client(kSessionCode);
+    ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+    exchangeKeys(client, viewer);
+    const Bytes frame = sampleFrame(64, 5);
+    constexpr std::int64_t kAboveMax = std::int64_t{INT32_MAX} + 1;
+    constexpr std::int64_t kBelowMin = std::int64_t{INT32_MIN} - 1;
+
+    const struct {
+        const char* name;
+        Frame info;
+        Outcome expected;
+    } cases[] = {
+        {"width above INT32_MAX", {.width = kAboveMax, .height = 1, .displayWidth = 1, .displayHeight = 1},
+         ClientE2eeError::invalidFrame},
+        {"width below INT32_MIN", {.width = kBelowMin, .height = 1, .displayWidth = 1, .displayHeight = 1},
+         ClientE2eeError::invalidFrame},
+        {"height above INT32_MAX", {.width = 1, .height = kAboveMax, .displayWidth = 1, .displayHeight = 1},
+         ClientE2eeError::invalidFrame},
+        {"display width above INT32_MAX", {.width = 1, .height = 1, .displayWidth = kAboveMax, .displayHeight = 1},
+         ClientE2eeError::invalidFrame},
+        {"display height above INT32_MAX", {.width = 1, .height = 1, .displayWidth = 1, .displayHeight = kAboveMax},
+         ClientE2eeError::invalidFrame},
+        {"INT32_MAX everywhere",
+         {.width = INT32_MAX, .height = INT32_MAX, .displayWidth = INT32_MAX, .displayHeight = INT32_MAX}, kAccepted},
+        {"INT32_MIN everywhere",
+         {.width = INT32_MIN, .height = INT32_MIN, .displayWidth = INT32_MIN, .displayHeight = INT32_MIN}, kAccepted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto sealed = client.sealVideo(frame, c.info);
+        EXPECT_EQ(outcomeOf(sealed), nameOf(c.expected));
+        if (sealed) {
+            const auto opened = viewer.openVideo(sealed.value());
+            ASSERT_TRUE(opened);
+            EXPECT_EQ(opened->header.width, c.info.width);
+            EXPECT_EQ(opened->header.displayHeight, c.info.displayHeight);
+            EXPECT_EQ(opened->frame, frame);
+        }
+    }
+}
+
+TEST(ClientSessionE2EETest, ASealedFrameBindsItsHeaderAndCounter)
+{
+    ClientSessionE2EE client(kSessionCode);
+    ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+    exchangeKeys(client, viewer);
+    const Bytes frame = sampleFrame(100, 11);
+    const Frame info{.kind = Kind::h264AccessUnit, .isKeyFrame = true, .sequence = 7, .width = 800, .height = 600,
+                     .displayWidth = 400, .displayHeight = 300};
+    const std::size_t body = VideoFrameHeader::size;
+    const std::size_t tagStart = body + 8 + frame.size();
+
+    const struct {
+        const char* name;
+        std::function<void(Bytes&)> mutate;
+    } cases[] = {
+        {"kind", [](Bytes& b) { b[4] = 1; }},
+        {"key frame flag", [](Bytes& b) { b[6] = 0; }},
+        {"sequence", [](Bytes& b) { b[8] ^= 0x01; }},
+        {"width", [](Bytes& b) { b[12] ^= 0x01; }},
+        {"height", [](Bytes& b) { b[16] ^= 0x01; }},
+        {"display width", [](Bytes& b) { b[28] ^= 0x01; }},
+        {"display height", [](Bytes& b) { b[32] ^= 0x01; }},
+        {"body length", [](Bytes& b) { b[36] ^= 0x01; }},
+        {"counter", [&](Bytes& b) { b[body + 7] ^= 0x01; }},
+        {"ciphertext", [&](Bytes& b) { b[body + 8] ^= 0x01; }},
+        {"tag", [&](Bytes& b) { b[tagStart + 15] ^= 0x01; }},
+        {"last byte cut", [](Bytes& b) { b.pop_back(); }},
+        {"byte appended", [](Bytes& b) { b.push_back(0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto sealed = client.sealVideo(frame, info);
+        ASSERT_TRUE(sealed);
+        Bytes bad = sealed.value();
+        c.mutate(bad);
+        EXPECT_FALSE(viewer.openVideo(bad));
+        const auto opened = viewer.openVideo(sealed.value());
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(opened->frame, frame);
+        EXPECT_FALSE(viewer.openVideo(sealed.value())) << "replayed";
+    }
+}
