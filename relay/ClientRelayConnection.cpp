@@ -1,0 +1,825 @@
+#include "relay/ClientRelayConnection.h"
+
+#include "core/ClientBuildConfig.h"
+#include "core/Iso8601.h"
+#include "platform/WeakGuard.h"
+#include "relay/RelayMessageCodec.h"
+#include "relay/RelayMessageType.h"
+#include "relay/crypto/Sha256.h"
+
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace doorwarden {
+
+namespace {
+
+using Type = RelayMessageType;
+
+// What a machine without a name is called toward the relay and in error reports.
+constexpr const char* kNamelessMachine = "Mac";
+
+const char* boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
+// Types that act on the customer's machine or data: obeyed only when they arrive encrypted or
+// on the direct control channel, never as plain relay messages.
+bool needsSecuredOrigin(Type type)
+{
+    switch (type) {
+    case Type::inputEvent:
+    case Type::clipboard:
+    case Type::fileTransferOffer:
+    case Type::fileTransferAccept:
+    case Type::fileTransferChunk:
+    case Type::fileTransferAck:
+    case Type::fileTransferComplete:
+    case Type::fileTransferCancel:
+    case Type::fileTransferResult:
+    case Type::fileBrowseRequest:
+    case Type::fileDownloadRequest:
+    case Type::systemInfoRequest:
+    case Type::recordingRequest:
+    case Type::recordingCancel:
+    case Type::recordingState:
+    case Type::powerCommand:
+    case Type::drawing:
+    case Type::voiceCall:
+    case Type::clientRemovalRequest:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isFileTransfer(Type type)
+{
+    return type >= Type::fileTransferOffer && type <= Type::fileTransferResult;
+}
+
+constexpr std::array kAudioQualities = {"data_saver", "automatic", "high", "maximum"}; // lowest first
+
+std::size_t audioQualityRank(const std::string& quality)
+{
+    const auto found = std::find(kAudioQualities.begin(), kAudioQualities.end(), quality);
+    return found == kAudioQualities.end() ? 1 : static_cast<std::size_t>(found - kAudioQualities.begin());
+}
+
+QByteArray utf8Bytes(const std::string& text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
+    : dependencies_(std::move(dependencies))
+{
+    if (dependencies_.direct) {
+        dependencies_.direct->setCallbacks({
+            .onSignal =
+                [this](const RelayMessage& signal) {
+                    dependencies_.scheduler.post(weakGuarded(this, [signal](ClientRelayConnection& self) {
+                        if (self.socket_) {
+                            self.sendPlain(signal);
+                        }
+                    }));
+                },
+            .onControl =
+                [this](const RelayMessage& message) {
+                    if (message.type == wireName(Type::inputEvent) && message.input) {
+                        dependencies_.remoteInput->handle(*message.input);
+                        return;
+                    }
+                    dependencies_.scheduler.post(weakGuarded(this, [message](ClientRelayConnection& self) {
+                        self.applicationDispatch(message, Origin::secured);
+                    }));
+                },
+            .onConnectionChanged =
+                [this](bool connected) {
+                    dependencies_.scheduler.post(weakGuarded(this, [connected](ClientRelayConnection& self) {
+                        self.directConnected_ = connected;
+                        if (!connected) {
+                            self.relayVideoSuppressed_ = false;
+                        }
+                    }));
+                },
+        });
+    }
+}
+
+ClientRelayConnection::~ClientRelayConnection() = default;
+
+QUrl ClientRelayConnection::relayUrl(const QString& endpoint, const QString& machineName, const std::string& code,
+                                     const std::optional<std::string>& resumeToken,
+                                     const std::optional<std::string>& recoveryGeneration)
+{
+    QUrl url(endpoint, QUrl::StrictMode);
+    if (endpoint.isEmpty() || !url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("wss") && url.scheme() != QLatin1String("ws"))) {
+        return {};
+    }
+    url.setPath(QStringLiteral("/doorwarden/ws"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("role"), QStringLiteral("client"));
+    query.addQueryItem(QStringLiteral("name"), machineName.isEmpty() ? QString::fromLatin1(kNamelessMachine) : machineName);
+    query.addQueryItem(QStringLiteral("code"), QString::fromStdString(code));
+    // Without a token the item has no value at all ("...&resumeToken").
+    query.addQueryItem(QStringLiteral("resumeToken"),
+                       resumeToken ? QString::fromStdString(*resumeToken) : QString());
+    if (recoveryGeneration) {
+        query.addQueryItem(QStringLiteral("recoveryGeneration"), QString::fromStdString(*recoveryGeneration));
+    }
+    url.setQuery(query);
+    return url;
+}
+
+void ClientRelayConnection::start(const std::string& code, const std::optional<std::string>& resumeToken,
+                                  bool recovering, bool viewOnly, EventHandler handler)
+{
+    if (socket_) {
+        return;
+    }
+    activeCode_ = code;
+    viewOnly_ = viewOnly;
+    eventHandler_ = std::move(handler);
+    dependencies_.remoteInput->setEnabled(!viewOnly);
+    log("CONNECTION", std::string("start recovering=") + boolText(recovering) + " viewOnly=" + boolText(viewOnly));
+
+    const auto generation = recovering ? std::optional(randomIdentifier(dependencies_.random)) : std::nullopt;
+    const QUrl url =
+        relayUrl(dependencies_.relayEndpoint, QString::fromStdString(machineName()), code, resumeToken, generation);
+    if (url.isEmpty()) {
+        raise(relayEvent::Disconnected{dependencies_.localizedText("error.invalid_relay_address").toStdString()});
+        return;
+    }
+    recovering_ = recovering;
+    socket_ = dependencies_.socketFactory();
+    RelaySocket* socket = socket_.get();
+    socket->open(
+        url, [this](const QByteArray& bytes) { receive(bytes); },
+        [this, socket](const QString& error) { socketFailed(socket, error); });
+}
+
+void ClientRelayConnection::socketFailed(RelaySocket* socket, const QString& error)
+{
+    log("CONNECTION", "disconnected error=" + error.toStdString());
+    if (socket_.get() == socket) {
+        retireSocket();
+        videoOutbox_.clear();
+        videoDraining_ = false;
+    }
+    raise(relayEvent::Disconnected{error.toStdString()});
+}
+
+void ClientRelayConnection::stop()
+{
+    dependencies_.remoteInput->setEnabled(false);
+    if (socket_) {
+        socket_->close();
+        retireSocket();
+    }
+    e2ee_.reset();
+    if (capture_) {
+        capture_->stop();
+        capture_.reset();
+    }
+    activeCode_.clear();
+    viewOnly_ = false;
+    directConnected_ = false;
+    relayVideoSuppressed_ = false;
+    removeClientWhenSessionEnds_ = false;
+    videoOutbox_.clear();
+    videoDraining_ = false;
+    voiceFramesInFlight_ = 0;
+    systemAudioSubscriptions_.clear();
+    if (eventHandler_) {
+        raise(relayEvent::SystemAudioActive{false});
+    }
+    if (dependencies_.direct) {
+        dependencies_.direct->reset();
+    }
+}
+
+void ClientRelayConnection::retireSocket()
+{
+    // Stopping may happen inside one of the socket's own callbacks: destroy it only after
+    // that callback has returned.
+    dependencies_.scheduler.post([retired = std::shared_ptr<RelaySocket>(socket_.release())] {});
+}
+
+std::string ClientRelayConnection::machineName() const
+{
+    const auto name = dependencies_.host.machineName();
+    return name.empty() ? kNamelessMachine : name;
+}
+
+void ClientRelayConnection::receive(const QByteArray& bytes)
+{
+    const auto message = RelayMessageCodec::decode(std::string_view(bytes.constData(), bytes.size()));
+    if (message) {
+        relayDispatch(*message);
+    }
+}
+
+void ClientRelayConnection::relayDispatch(const RelayMessage& message)
+{
+    const auto type = relayMessageTypeNamed(message.type);
+    if (!type) {
+        return;
+    }
+    switch (*type) {
+    case Type::p2pOffer:
+    case Type::p2pAnswer:
+    case Type::p2pCandidate:
+        if (dependencies_.direct) {
+            dependencies_.direct->handleSignal(message);
+        }
+        return;
+    case Type::sessionCreated: {
+        std::string digits;
+        for (const char c : message.sessionCode.value_or("")) {
+            if (std::isdigit(static_cast<unsigned char>(c))) {
+                digits += c;
+            }
+        }
+        log("CONNECTION", "session_created");
+        raise(relayEvent::SessionCreated{digits, message.resumeToken});
+        return;
+    }
+    case Type::viewerRequest:
+        raise(relayEvent::ViewerRequested{});
+        return;
+    case Type::supportStarted:
+        e2ee_ = std::make_unique<ClientSessionE2EE>(activeCode_, dependencies_.random);
+        raise(relayEvent::SupportStarted{});
+        if (e2ee_) { // the handler may have stopped the connection
+            auto hello = messageOfType(Type::e2eeHello, true);
+            hello.e2ee = e2ee_->hello();
+            sendPlain(hello);
+        }
+        return;
+    case Type::e2eeHello:
+    case Type::e2eeReady:
+        handleKeyExchange(message);
+        return;
+    case Type::e2eeData: {
+        if (!e2ee_ || !message.e2ee) {
+            return;
+        }
+        const auto inner = e2ee_->decrypt(*message.e2ee);
+        if (!inner) {
+            return;
+        }
+        const auto decoded = RelayMessageCodec::decode(std::span<const std::uint8_t>(inner.value()));
+        if (decoded) {
+            applicationDispatch(*decoded, Origin::secured);
+        }
+        return;
+    }
+    case Type::transportRoute: {
+        QString route = QString::fromStdString(message.text.value_or("")).toLower();
+        relayVideoSuppressed_ = route == QLatin1String("direct") && directConnected_;
+        return;
+    }
+    case Type::error:
+        if (message.statusCode == "recovery_pending") {
+            raise(relayEvent::RecoveryPending{});
+        } else if (recovering_) {
+            raise(relayEvent::RecoveryExpired{});
+        }
+        return;
+    default:
+        if (needsSecuredOrigin(*type)) {
+            log("CONNECTION", "dropped_plain type=" + message.type);
+            return;
+        }
+        applicationDispatch(message, Origin::relay);
+    }
+}
+
+void ClientRelayConnection::handleKeyExchange(const RelayMessage& message)
+{
+    if (!e2ee_ || !message.e2ee) {
+        return;
+    }
+    if (message.type == wireName(Type::e2eeHello)) {
+        auto key = e2ee_->keyForHello(*message.e2ee);
+        if (key) {
+            auto reply = messageOfType(Type::e2eeKey, true);
+            reply.e2ee = std::move(key).value();
+            sendPlain(reply);
+        }
+        return;
+    }
+    auto outcome = e2ee_->acceptReady(*message.e2ee);
+    if (!outcome.accepted) {
+        return;
+    }
+    if (outcome.reply) {
+        auto reply = messageOfType(Type::e2eeReady, true);
+        reply.e2ee = std::move(outcome.reply);
+        sendPlain(reply);
+    }
+    log("E2EE", "ready accepted=true");
+    raise(relayEvent::EncryptionReady{outcome.verificationCode});
+    if (e2ee_ && !capture_) {
+        startCapture();
+    }
+}
+
+void ClientRelayConnection::applicationDispatch(const RelayMessage& message, Origin origin)
+{
+    const auto type = relayMessageTypeNamed(message.type);
+    if (!type || (origin == Origin::relay && needsSecuredOrigin(*type))) {
+        return;
+    }
+    switch (*type) {
+    case Type::voiceCall:
+        if (message.voiceCall) {
+            raise(relayEvent::VoiceCall{*message.voiceCall, message.viewerName});
+        }
+        return;
+    case Type::sessionEnd:
+    case Type::supportEnded:
+    case Type::remoteSupportEnded:
+        raise(relayEvent::SupportEnded{removeClientWhenSessionEnds_});
+        return;
+    case Type::clientRemovalRequest:
+        handleRemovalRequest();
+        return;
+    case Type::errorReportCollect:
+        handleErrorReportCollect(message);
+        return;
+    case Type::errorReportAccepted:
+        raise(relayEvent::ErrorReportAccepted{message.errorReport ? message.errorReport->reportId : std::string(),
+                                              message.statusCode, message.text});
+        return;
+    case Type::clipboard:
+        if (message.clipboard) {
+            raise(relayEvent::Clipboard{*message.clipboard});
+        }
+        return;
+    case Type::fileBrowseRequest:
+    case Type::fileDownloadRequest:
+        if (message.fileBrowser) {
+            raise(relayEvent::FileBrowser{message.type, *message.fileBrowser});
+        }
+        return;
+    case Type::systemInfoRequest:
+        if (message.systemInfo) {
+            raise(relayEvent::SystemInfoRequest{*message.systemInfo});
+        }
+        return;
+    case Type::recordingRequest:
+    case Type::recordingCancel:
+    case Type::recordingState:
+        if (message.recording) {
+            raise(relayEvent::Recording{message.type, *message.recording});
+        }
+        return;
+    case Type::powerCommand:
+        if (message.powerAction) {
+            raise(relayEvent::PowerCommand{*message.powerAction});
+        }
+        return;
+    case Type::drawing:
+        if (message.drawing) {
+            raise(relayEvent::Drawing{*message.drawing});
+        }
+        return;
+    case Type::audioSubscribe:
+        handleAudioSubscription(message);
+        return;
+    case Type::keyframeRequest:
+        if (capture_) {
+            capture_->requestKeyFrame();
+        }
+        return;
+    case Type::videoControl:
+        if (capture_ && message.videoControl) {
+            capture_->setTargetFps(message.videoControl->targetFps);
+        }
+        return;
+    case Type::videoStats:
+        if (capture_ && message.videoStats) {
+            const auto& stats = *message.videoStats;
+            capture_->reportViewerStats(std::max(stats.queueDepth, stats.peakQueueDepth),
+                                        stats.averageThroughputMs > 0 ? stats.averageThroughputMs
+                                                                      : stats.averageRenderMs,
+                                        stats);
+        }
+        return;
+    case Type::inputEvent:
+        if (message.input && !viewOnly_) {
+            dependencies_.remoteInput->handle(*message.input);
+        }
+        return;
+    default:
+        if (isFileTransfer(*type) && message.fileTransfer) {
+            raise(relayEvent::FileTransfer{message.type, *message.fileTransfer});
+        }
+        return;
+    }
+}
+
+void ClientRelayConnection::handleAudioSubscription(const RelayMessage& message)
+{
+    if (!message.audioSubscription) {
+        return;
+    }
+    std::string subscriber = QString::fromStdString(message.viewerName.value_or("")).trimmed().toStdString();
+    if (subscriber.empty()) {
+        subscriber = "viewer";
+    }
+    const auto& subscription = *message.audioSubscription;
+    if (subscription.enabled) {
+        const auto rank = audioQualityRank(subscription.quality);
+        systemAudioSubscriptions_[subscriber] = kAudioQualities[rank];
+    } else {
+        systemAudioSubscriptions_.erase(subscriber);
+    }
+    const std::string quality = effectiveAudioQuality();
+    const bool active = !systemAudioSubscriptions_.empty();
+    if (capture_) {
+        capture_->setSystemAudio(active, quality);
+    }
+    raise(relayEvent::SystemAudioActive{active});
+    log("SYSTEM_AUDIO", "subscription updated subscriber=" + subscriber + " enabled=" + boolText(subscription.enabled) +
+                            " subscribers=" + std::to_string(systemAudioSubscriptions_.size()) + " quality=" + quality);
+}
+
+std::string ClientRelayConnection::effectiveAudioQuality() const
+{
+    std::size_t best = 0;
+    bool any = false;
+    for (const auto& [name, quality] : systemAudioSubscriptions_) {
+        best = any ? std::max(best, audioQualityRank(quality)) : audioQualityRank(quality);
+        any = true;
+    }
+    return any ? kAudioQualities[best] : "automatic";
+}
+
+void ClientRelayConnection::handleRemovalRequest()
+{
+    const bool ready = dependencies_.canRemoveClient && dependencies_.canRemoveClient();
+    removeClientWhenSessionEnds_ = ready;
+    auto status = messageOfType(Type::clientRemovalStatus, true);
+    if (!ready) {
+        status.statusCode = "client_removal_not_ready";
+    }
+    status.text = dependencies_.localizedText(ready ? "client.removal.ready" : "client.removal.not_ready").toStdString();
+    sendApplication(status);
+}
+
+void ClientRelayConnection::handleErrorReportCollect(const RelayMessage& message)
+{
+    ClientErrorReportPayload report;
+    if (message.errorReport) {
+        report.reportId = message.errorReport->reportId;
+        report.requestedBy = message.errorReport->requestedBy;
+    }
+    report.component = "Client";
+    report.machineName = machineName();
+    report.version = build::kDisplayVersion;
+    report.createdAtUtc = formatIso8601Utc(dependencies_.clock.wallNow());
+    report.log = dependencies_.log.diagnosticSnapshot();
+    sendErrorReport(report);
+}
+
+void ClientRelayConnection::sendErrorReport(const ClientErrorReportPayload& report, std::function<void(bool)> done)
+{
+    auto message = messageOfType(Type::errorReportSubmit, false);
+    message.errorReport = report;
+    sendPlain(message, weakGuarded(this, [done = std::move(done)](ClientRelayConnection& self, bool sent) {
+                  self.log("ERROR_REPORT", sent ? "submitted component=Client" : "submit_failed error=send failed");
+                  if (done) {
+                      done(sent);
+                  }
+              }));
+}
+
+void ClientRelayConnection::startCapture()
+{
+    if (!dependencies_.captureFactory) {
+        return;
+    }
+    auto post = [this](auto work) { dependencies_.scheduler.post(weakGuarded(this, std::move(work))); };
+    RelayCapture::Hooks hooks;
+    hooks.encodedFrame = [post](QByteArray frame, VideoFrameHeader::Kind kind, bool key, std::int64_t w,
+                                std::int64_t h, std::int64_t dw, std::int64_t dh) {
+        post([=](ClientRelayConnection& self) { self.sendVideoFrame(frame, kind, key, w, h, dw, dh); });
+    };
+    hooks.cursorPosition = [post](double x, double y) {
+        post([=](ClientRelayConnection& self) { self.sendCursorPosition(x, y); });
+    };
+    hooks.cursorShape = [post](bool visible, std::int64_t hx, std::int64_t hy, QByteArray png) {
+        post([=](ClientRelayConnection& self) { self.sendCursorShape(visible, hx, hy, png); });
+    };
+    hooks.screenInfo = [post](std::int64_t w, std::int64_t h, std::int64_t dw, std::int64_t dh) {
+        post([=](ClientRelayConnection& self) { self.sendScreenInfo(w, h, dw, dh); });
+    };
+    hooks.audioFrame = [post](ClientAudioFramePayload frame) {
+        post([frame = std::move(frame)](ClientRelayConnection& self) { self.sendAudioFrame(frame); });
+    };
+    capture_ = dependencies_.captureFactory(std::move(hooks));
+    if (capture_) {
+        capture_->start();
+    }
+}
+
+void ClientRelayConnection::sendVideoFrame(const QByteArray& frame, VideoFrameHeader::Kind kind, bool isKeyFrame,
+                                           std::int64_t width, std::int64_t height, std::int64_t displayWidth,
+                                           std::int64_t displayHeight)
+{
+    if (dependencies_.direct) {
+        VideoFrameHeader header;
+        header.kind = kind;
+        header.isKeyFrame = isKeyFrame;
+        header.width = static_cast<std::int32_t>(width);
+        header.height = static_cast<std::int32_t>(height);
+        header.displayWidth = static_cast<std::int32_t>(displayWidth);
+        header.displayHeight = static_cast<std::int32_t>(displayHeight);
+        header.bodyLength = static_cast<std::uint32_t>(frame.size());
+        dependencies_.direct->offerVideo(frame, header);
+    }
+    if (!socket_ || !e2ee_ || relayVideoSuppressed_) {
+        return;
+    }
+    ++videoSequence_;
+    const auto sealed = e2ee_->sealVideo(
+        std::span(reinterpret_cast<const std::uint8_t*>(frame.constData()), static_cast<std::size_t>(frame.size())),
+        {kind, isKeyFrame, videoSequence_, width, height, displayWidth, displayHeight});
+    if (!sealed) {
+        return;
+    }
+    const bool queuedBefore = !videoOutbox_.empty();
+    const auto& bytes = sealed.value();
+    videoOutbox_.emplace_back(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    if (queuedBefore && capture_) {
+        capture_->reportTransportSample(videoOutbox_.size(), 0);
+    }
+    if (!videoDraining_) {
+        videoDraining_ = true;
+        drainVideoOutbox();
+    }
+}
+
+void ClientRelayConnection::drainVideoOutbox()
+{
+    if (videoOutbox_.empty()) {
+        videoDraining_ = false;
+        return;
+    }
+    if (!socket_) {
+        videoOutbox_.clear();
+        videoDraining_ = false;
+        return;
+    }
+    const QByteArray frame = std::move(videoOutbox_.front());
+    videoOutbox_.pop_front();
+    const auto started = dependencies_.clock.monotonicNow();
+    socket_->sendBinary(frame, [this, started](bool sent) {
+        if (!sent) {
+            videoOutbox_.clear();
+            videoDraining_ = false;
+            return;
+        }
+        if (capture_) {
+            const std::chrono::duration<double, std::milli> elapsed = dependencies_.clock.monotonicNow() - started;
+            capture_->reportTransportSample(videoOutbox_.size(), elapsed.count());
+        }
+        drainVideoOutbox();
+    });
+}
+
+void ClientRelayConnection::sendCursorPosition(double x, double y)
+{
+    auto message = messageOfType(Type::cursorPosition, false);
+    message.cursorPosition = ClientCursorPositionPayload{
+        .visible = true, .monitorIndex = 0, .x = x, .y = y,
+        .origin = dependencies_.remoteInput->pointerOrigin(), .controllerName = {}};
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendCursorShape(bool visible, std::int64_t hotspotX, std::int64_t hotspotY,
+                                            const QByteArray& png)
+{
+    auto message = messageOfType(Type::cursorShape, false);
+    message.cursorShape = ClientCursorShapePayload{visible, hotspotX, hotspotY, png.toBase64().toStdString()};
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendScreenInfo(std::int64_t width, std::int64_t height, std::int64_t displayWidth,
+                                           std::int64_t displayHeight)
+{
+    ClientMonitorInfoPayload monitor{.index = 0, .deviceName = "Mac Display", .primary = true,
+                                     .sourceX = 0, .sourceY = 0, .sourceWidth = displayWidth,
+                                     .sourceHeight = displayHeight, .streamX = 0, .streamY = 0,
+                                     .streamWidth = displayWidth, .streamHeight = displayHeight,
+                                     .dpiX = 72, .dpiY = 72};
+    auto message = messageOfType(Type::screenInfo, false);
+    message.screenInfo = ClientScreenInfoPayload{.width = width, .height = height, .platform = "macos",
+                                                 .dpiX = 72, .dpiY = 72, .codec = "h264", .fps = 30,
+                                                 .scalePercent = 100, .quality = 100, .monitors = {monitor}};
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendAudioFrame(const ClientAudioFramePayload& frame)
+{
+    auto message = messageOfType(Type::audioFrame, false);
+    message.audioFrame = frame;
+    std::vector<std::string> subscribers;
+    for (const auto& [name, quality] : systemAudioSubscriptions_) {
+        subscribers.push_back(name);
+    }
+    message.targetViewerIds = std::move(subscribers);
+    sendApplication(message);
+}
+
+void ClientRelayConnection::endSession()
+{
+    if (!socket_ || activeCode_.empty()) {
+        return;
+    }
+    auto message = messageOfType(Type::sessionEnd, true);
+    message.text = dependencies_.localizedText("status.ended").toStdString();
+    if (dependencies_.direct) {
+        dependencies_.direct->offerControl(message);
+    }
+    if (!sendEncryptedOverRelay(message, {})) {
+        sendPlain(message);
+    }
+    stop();
+}
+
+void ClientRelayConnection::setRemoteControlAllowed(bool allowed)
+{
+    viewOnly_ = !allowed;
+    dependencies_.remoteInput->setEnabled(allowed);
+    log("REMOTE_CONTROL", std::string("allowed=") + boolText(allowed) + " source=client_indicator");
+}
+
+void ClientRelayConnection::sendApproval()
+{
+    auto message = messageOfType(Type::clientApproval, true);
+    message.accepted = true;
+    sendPlain(message);
+}
+
+void ClientRelayConnection::sendClipboard(const ClientClipboardPayload& payload)
+{
+    auto message = messageOfType(Type::clipboard, false);
+    message.clipboard = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendFileTransfer(const std::string& messageType, const ClientFileTransferPayload& payload)
+{
+    const auto type = relayMessageTypeNamed(messageType);
+    if (!type || !isFileTransfer(*type)) {
+        return;
+    }
+    auto message = messageOfType(*type, false);
+    message.fileTransfer = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendFileBrowser(const std::string& messageType, const ClientFileBrowserPayload& payload)
+{
+    const auto type = relayMessageTypeNamed(messageType);
+    if (!type) {
+        return;
+    }
+    auto message = messageOfType(*type, false);
+    message.fileBrowser = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendSystemInfo(const ClientSystemInfoPayload& payload)
+{
+    auto message = messageOfType(Type::systemInfoResponse, false);
+    message.systemInfo = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendRecordingDecision(const ClientRecordingPayload& payload)
+{
+    auto message = messageOfType(Type::recordingDecision, false);
+    message.recording = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendRecordingStopRequest(const ClientRecordingPayload& payload)
+{
+    auto message = messageOfType(Type::recordingStopRequest, false);
+    message.recording = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendPowerStatus(const std::string& action, const std::string& statusCode,
+                                           const std::string& text)
+{
+    auto message = messageOfType(Type::powerStatus, false);
+    message.powerAction = action;
+    message.statusCode = statusCode;
+    message.text = text;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendDrawing(const ClientDrawingPayload& payload)
+{
+    auto message = messageOfType(Type::drawing, false);
+    message.drawing = payload;
+    sendApplication(message);
+}
+
+void ClientRelayConnection::sendVoiceCall(const VoiceCallPayload& payload)
+{
+    auto message = messageOfType(Type::voiceCall, false);
+    message.voiceCall = payload;
+    if (payload.action != "audio") {
+        sendApplication(message);
+        return;
+    }
+    if (voiceFramesInFlight_ >= 4) {
+        return;
+    }
+    ++voiceFramesInFlight_;
+    sendApplication(message, [this](bool) { voiceFramesInFlight_ = std::max(0, voiceFramesInFlight_ - 1); });
+}
+
+RelayMessage ClientRelayConnection::messageOfType(RelayMessageType type, bool withSessionCode) const
+{
+    RelayMessage message;
+    message.type = wireName(type);
+    if (withSessionCode) {
+        message.sessionCode = activeCode_;
+    }
+    return message;
+}
+
+void ClientRelayConnection::sendApplication(const RelayMessage& message, std::function<void(bool)> done)
+{
+    if (dependencies_.direct) {
+        const bool pointer = message.type == wireName(Type::audioFrame);
+        const bool sent = pointer ? dependencies_.direct->offerPointer(message) : dependencies_.direct->offerControl(message);
+        if (sent) {
+            if (done) {
+                done(true);
+            }
+            return;
+        }
+    }
+    sendEncryptedOverRelay(message, std::move(done));
+}
+
+bool ClientRelayConnection::sendEncryptedOverRelay(const RelayMessage& message, std::function<void(bool)> done)
+{
+    auto data = socket_ && e2ee_ ? e2ee_->encrypt(bytesOf(RelayMessageCodec::encode(message)))
+                                 : E2eeResult<ClientE2eePayload>(ClientE2eeError::keyUnavailable);
+    if (!data) {
+        if (done) {
+            done(false);
+        }
+        return false;
+    }
+    auto envelope = messageOfType(Type::e2eeData, false);
+    envelope.e2ee = std::move(data).value();
+    sendPlain(envelope, std::move(done));
+    return true;
+}
+
+void ClientRelayConnection::sendPlain(const RelayMessage& message, std::function<void(bool)> done)
+{
+    if (!socket_) {
+        if (done) {
+            done(false);
+        }
+        return;
+    }
+    socket_->sendText(utf8Bytes(RelayMessageCodec::encode(message)), [done = std::move(done)](bool sent) {
+        if (done) {
+            done(sent);
+        }
+    });
+}
+
+void ClientRelayConnection::raise(const ClientRelayEvent& event)
+{
+    if (eventHandler_) {
+        eventHandler_(event);
+    }
+}
+
+void ClientRelayConnection::log(const std::string& category, const std::string& message)
+{
+    dependencies_.log.log(category, message);
+}
+
+} // namespace doorwarden

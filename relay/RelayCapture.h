@@ -1,0 +1,49 @@
+#pragma once
+
+#include "relay/VideoFrameHeader.h"
+#include "relay/payload/ClientAudioFramePayload.h"
+#include "relay/payload/ClientVideoStatsPayload.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace doorwarden {
+
+// What the relay connection asks of the screen capture: it starts one when the first viewer
+// is ready, steers it from the viewer's requests and feeds it transport and playback
+// statistics. The calls are made on the main thread; the capture hops to its own queue.
+class RelayCapture {
+public:
+    // Where the capture hands its output. Each hook may be called from any thread.
+    struct Hooks {
+        std::function<void(QByteArray frame, VideoFrameHeader::Kind kind, bool isKeyFrame, std::int64_t width,
+                           std::int64_t height, std::int64_t displayWidth, std::int64_t displayHeight)>
+            encodedFrame;
+        std::function<void(double x, double y)> cursorPosition;
+        std::function<void(bool visible, std::int64_t hotspotX, std::int64_t hotspotY, QByteArray png)> cursorShape;
+        std::function<void(std::int64_t width, std::int64_t height, std::int64_t displayWidth,
+                           std::int64_t displayHeight)>
+            screenInfo;
+        std::function<void(ClientAudioFramePayload frame)> audioFrame;
+    };
+
+    virtual ~RelayCapture() = default;
+
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual void requestKeyFrame() = 0;
+    virtual void setTargetFps(std::int64_t fps) = 0;
+    // Frames waiting in the relay outbox and how long the last send took.
+    virtual void reportTransportSample(std::size_t queuedFrames, double sendMilliseconds) = 0;
+    // The viewer's playback statistics, with queue depth and throughput already chosen.
+    virtual void reportViewerStats(std::int64_t queueDepth, double throughputMs, const ClientVideoStatsPayload& stats) = 0;
+    virtual void setSystemAudio(bool enabled, const std::string& quality) = 0;
+};
+
+using RelayCaptureFactory = std::function<std::unique_ptr<RelayCapture>(RelayCapture::Hooks hooks)>;
+
+} // namespace doorwarden

@@ -1,0 +1,1691 @@
+#include "relay/ClientRelayConnection.h"
+
+#include "core/ClientBuildConfig.h"
+#include "platform/fake/FakeHostInfo.h"
+#include "platform/fake/ManualClock.h"
+#include "platform/fake/ManualScheduler.h"
+#include "relay/RelayMessageCodec.h"
+#include "relay/RelayMessageType.h"
+#include "relay/FakeRelaySocket.h"
+#include "relay/RelayFakes.h"
+#include "viewer/ViewerSessionE2EE.h"
+
+#include <gtest/gtest.h>
+
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace doorwarden;
+using namespace std::chrono_literals;
+
+namespace doorwarden::relayEvent {
+
+// Readable events in failure messages.
+void describe(const ClientRelayEvent& event, std::ostream* os)
+{
+    static const char* const names[] = {
+        "SessionCreated", "EncryptionReady", "SupportEnded",      "ErrorReportAccepted", "Clipboard",
+        "FileTransfer",   "FileBrowser",     "SystemInfoRequest", "Recording",           "PowerCommand",
+        "Drawing",        "VoiceCall",       "SystemAudioActive", "Disconnected",        "ViewerRequested",
+        "SupportStarted", "RecoveryPending", "RecoveryExpired"};
+    *os << names[event.index()];
+    std::visit(
+        [os](const auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, SessionCreated>) {
+                *os << "(" << e.code << ", " << e.resumeToken.value_or("<none>") << ")";
+            } else if constexpr (std::is_same_v<E, EncryptionReady>) {
+                *os << "(" << e.verificationCode << ")";
+            } else if constexpr (std::is_same_v<E, SupportEnded>) {
+                *os << "(removeClient=" << e.removeClient << ")";
+            } else if constexpr (std::is_same_v<E, ErrorReportAccepted>) {
+                *os << "(" << e.reportId << ", " << e.statusCode.value_or("<none>") << ", "
+                    << e.text.value_or("<none>") << ")";
+            } else if constexpr (std::is_same_v<E, FileTransfer> || std::is_same_v<E, FileBrowser> ||
+                                 std::is_same_v<E, Recording>) {
+                *os << "(" << e.messageType << ")";
+            } else if constexpr (std::is_same_v<E, PowerCommand>) {
+                *os << "(" << e.action << ")";
+            } else if constexpr (std::is_same_v<E, VoiceCall>) {
+                *os << "(" << e.payload.action << ", " << e.viewerName.value_or("<none>") << ")";
+            } else if constexpr (std::is_same_v<E, SystemAudioActive>) {
+                *os << "(" << e.active << ")";
+            } else if constexpr (std::is_same_v<E, Disconnected>) {
+                *os << "(" << e.errorText << ")";
+            }
+        },
+        event);
+}
+
+// The printer of the event variant prints each alternative on its own.
+void PrintTo(const SessionCreated& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const EncryptionReady& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const SupportEnded& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const ErrorReportAccepted& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const Clipboard& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const FileTransfer& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const FileBrowser& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const SystemInfoRequest& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const Recording& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const PowerCommand& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const Drawing& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const VoiceCall& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const SystemAudioActive& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const Disconnected& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const ViewerRequested& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const SupportStarted& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const RecoveryPending& e, std::ostream* os) { describe(e, os); }
+void PrintTo(const RecoveryExpired& e, std::ostream* os) { describe(e, os); }
+
+} // namespace doorwarden::relayEvent
+
+namespace {
+
+using Type = RelayMessageType;
+using Events = std::vector<ClientRelayEvent>;
+using Kind = VideoFrameHeader::Kind;
+
+const std::string kCode = "123456";
+const QString kEndpoint = QStringLiteral("wss://relay.doorwarden.test:8443");
+
+std::string nameOf(Type type)
+{
+    return std::string(wireName(type));
+}
+
+RelayMessage message(Type type)
+{
+    RelayMessage out;
+    out.type = nameOf(type);
+    return out;
+}
+
+RelayMessage message(Type type, const std::function<void(RelayMessage&)>& fill)
+{
+    auto out = message(type);
+    fill(out);
+    return out;
+}
+
+std::vector<std::uint8_t> jsonBytes(const RelayMessage& value)
+{
+    const std::string json = RelayMessageCodec::encode(value);
+    return {json.begin(), json.end()};
+}
+
+std::vector<std::uint8_t> bytesOfQ(const QByteArray& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+// --- Sample payloads ---------------------------------------------------------------------------
+
+ClientClipboardPayload clipboardPayload()
+{
+    ClientClipboardPayload p;
+    p.action = "set";
+    p.kind = "text";
+    p.changeId = "change-1";
+    p.batchId = "batch-1";
+    p.text = "Grüße aus dem Büro";
+    p.itemCount = 1;
+    return p;
+}
+
+ClientFileTransferPayload fileTransferPayload()
+{
+    ClientFileTransferPayload p;
+    p.transferId = "tr-9";
+    p.direction = "to_client";
+    p.name = "report.pdf";
+    p.length = 52'000;
+    p.offset = 16'384;
+    p.windowBytes = 65'536;
+    p.fastRelay = true;
+    p.data = "AAECAw==";
+    return p;
+}
+
+ClientFileBrowserPayload fileBrowserPayload()
+{
+    ClientFileBrowserPayload p;
+    p.requestId = "browse-3";
+    p.path = "/home/anna/Documents";
+    ClientRemoteFileEntryPayload entry;
+    entry.name = "notes.txt";
+    entry.fullPath = "/home/anna/Documents/notes.txt";
+    entry.category = "document";
+    entry.length = 120;
+    p.entries = {entry};
+    return p;
+}
+
+ClientSystemInfoPayload systemInfoPayload()
+{
+    ClientSystemInfoPayload p;
+    p.requestId = "sys-4";
+    p.isAutomatic = false;
+    p.summary = std::vector<ClientSystemInfoEntry>{{"os", "name", "Debian 12"}};
+    return p;
+}
+
+ClientRecordingPayload recordingPayload(bool active)
+{
+    ClientRecordingPayload p;
+    p.requestId = "rec-5";
+    p.active = active;
+    return p;
+}
+
+ClientDrawingPayload drawingPayload()
+{
+    ClientDrawingPayload p;
+    p.messageId = "m-1";
+    p.strokeId = "s-1";
+    p.action = "point";
+    p.tool = "pen";
+    p.authorId = "viewer-anna-laptop";
+    p.authorDisplayName = "Anna";
+    p.x = 0.25;
+    p.y = 0.5;
+    p.thickness = 2.5f;
+    return p;
+}
+
+ClientAudioFramePayload audioFrame(std::int64_t sequence)
+{
+    ClientAudioFramePayload p;
+    p.sequence = sequence;
+    p.capturedAtUnixMilliseconds = 1'769'850'902'000 + sequence * 20;
+    p.sampleRate = 48'000;
+    p.channels = 2;
+    p.bitrate = 64'000;
+    p.opusData = "T3B1cw==";
+    return p;
+}
+
+VoiceCallPayload voicePayload(const std::string& action, std::int64_t sequence = 0)
+{
+    VoiceCallPayload p;
+    p.callId = "call-1";
+    p.action = action;
+    if (action == "audio") {
+        p.frame = audioFrame(sequence);
+    }
+    return p;
+}
+
+ClientInputPayload inputPayload()
+{
+    ClientInputPayload p;
+    p.eventType = "mouse_down";
+    p.x = 0.4;
+    p.y = 0.6;
+    p.button = "left";
+    return p;
+}
+
+// --- The harness: a connection on fakes, and the viewer's end of the key exchange ---------------
+
+struct Options {
+    QString endpoint = kEndpoint;
+    bool direct = false;
+    std::optional<bool> canRemoveClient = std::nullopt; // absent: no readiness check given
+};
+
+// What the client sent since the last look: plain messages, the opened inner messages of its
+// "e2ee_data" and its binary (video) messages.
+struct Outgoing {
+    std::vector<RelayMessage> plain;
+    std::vector<RelayMessage> inner;
+    std::vector<QByteArray> video;
+
+    bool empty() const { return plain.empty() && inner.empty() && video.empty(); }
+};
+
+std::vector<std::string> typesOf(const std::vector<RelayMessage>& messages)
+{
+    std::vector<std::string> out;
+    for (const auto& m : messages) {
+        out.push_back(m.type);
+    }
+    return out;
+}
+
+class Harness {
+public:
+    explicit Harness(Options options = {})
+    {
+        auto remoteInput = std::make_unique<FakeRemoteInput>();
+        input = remoteInput.get();
+        std::function<bool()> canRemove;
+        if (options.canRemoveClient) {
+            canRemove = [ready = *options.canRemoveClient] { return ready; };
+        }
+        connection = std::make_unique<ClientRelayConnection>(ClientRelayConnection::Dependencies{
+            .scheduler = scheduler,
+            .clock = clock,
+            .log = log,
+            .host = host,
+            .random = RandomSource::system(),
+            .socketFactory = sockets.factory(),
+            .remoteInput = std::move(remoteInput),
+            .captureFactory = captures.factory(),
+            .direct = options.direct ? &direct : nullptr,
+            .canRemoveClient = std::move(canRemove),
+            .localizedText = [](std::string_view key) { return QStringLiteral("[%1]").arg(QString::fromUtf8(key)); },
+            .relayEndpoint = options.endpoint,
+        });
+    }
+
+    void start(bool recovering = false, bool viewOnly = false,
+               std::optional<std::string> resumeToken = std::string("resume-1"))
+    {
+        const std::size_t socketsBefore = sockets.count();
+        connection->start(kCode, resumeToken, recovering, viewOnly, [this](const ClientRelayEvent& event) {
+            events.push_back(event);
+            if (onEvent) {
+                onEvent(event);
+            }
+        });
+        if (sockets.count() != socketsBefore) {
+            seen = 0;
+        }
+    }
+
+    FakeRelaySocketPeer& socket() { return sockets.last(); }
+    void deliver(const RelayMessage& value) { socket().deliver(value); }
+
+    // Hello, key and ready with a new viewer (after "support_started" the first time);
+    // leaves the client's messages of the exchange read.
+    ViewerSessionE2EE& secure(const std::string& viewerId = "viewer-anna-laptop")
+    {
+        if (!connection->encryptionSession()) {
+            deliver(message(Type::supportStarted));
+        }
+        auto& viewer = viewers.emplace_back(kCode, viewerId);
+        std::size_t mark = socket().sent.size();
+        deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = viewer.hello(); }));
+        std::optional<ClientE2eePayload> ready;
+        for (const auto& sent : socket().texts(mark)) {
+            if (sent && sent->type == nameOf(Type::e2eeKey) && sent->e2ee && sent->e2ee->recipientId == viewerId) {
+                ready = viewer.acceptKey(*sent->e2ee);
+            }
+        }
+        if (!ready) {
+            ADD_FAILURE() << "no key that " << viewerId << " accepts";
+            return viewer;
+        }
+        mark = socket().sent.size();
+        deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *ready; }));
+        for (const auto& sent : socket().texts(mark)) {
+            if (sent && sent->type == nameOf(Type::e2eeReady) && sent->e2ee) {
+                EXPECT_TRUE(viewer.acceptClientReady(*sent->e2ee));
+            }
+        }
+        seen = socket().sent.size();
+        return viewer;
+    }
+
+    // A message from the first viewer, encrypted.
+    RelayMessage sealed(const RelayMessage& inner) { return sealed(inner, viewers.front()); }
+    RelayMessage sealed(const RelayMessage& inner, ViewerSessionE2EE& viewer)
+    {
+        const auto payload = viewer.encrypt(jsonBytes(inner));
+        EXPECT_TRUE(payload) << "the viewer cannot encrypt yet";
+        return message(Type::e2eeData, [&](RelayMessage& m) { m.e2ee = payload; });
+    }
+    void deliverSealed(const RelayMessage& inner) { deliver(sealed(inner)); }
+
+    // What the current socket got since the last take; encrypted messages opened by the first viewer.
+    Outgoing take()
+    {
+        Outgoing out;
+        auto& peer = socket();
+        for (std::size_t i = std::min(seen, peer.sent.size()); i < peer.sent.size(); ++i) {
+            const auto& entry = peer.sent[i];
+            if (entry.binary) {
+                out.video.push_back(entry.bytes);
+                continue;
+            }
+            const auto decoded = RelayMessageCodec::decode(
+                std::string_view(entry.bytes.constData(), static_cast<std::size_t>(entry.bytes.size())));
+            if (!decoded) {
+                ADD_FAILURE() << "the client sent an undecodable message: " << entry.bytes.toStdString();
+                continue;
+            }
+            if (decoded->type != nameOf(Type::e2eeData)) {
+                out.plain.push_back(*decoded);
+                continue;
+            }
+            if (viewers.empty() || !decoded->e2ee) {
+                ADD_FAILURE() << "an e2ee_data that no viewer can open";
+                continue;
+            }
+            const auto opened = viewers.front().decrypt(*decoded->e2ee);
+            const auto inner = opened ? RelayMessageCodec::decode(std::span<const std::uint8_t>(*opened))
+                                      : std::optional<RelayMessage>();
+            if (!inner) {
+                ADD_FAILURE() << "the viewer cannot open an e2ee_data of the client";
+                continue;
+            }
+            out.inner.push_back(*inner);
+        }
+        seen = peer.sent.size();
+        return out;
+    }
+
+    Events takeEvents() { return std::exchange(events, {}); }
+
+    // True when the diagnostic log holds the line "<time>|<category>|<text>".
+    bool logged(const std::string& category, const std::string& text)
+    {
+        const std::string snapshot = log.diagnosticSnapshot() + "\n";
+        return snapshot.find("|" + category + "|" + text + "\n") != std::string::npos;
+    }
+
+    // Capture output, as the capture hands it over from its own queue.
+    void frameFromCapture(const QByteArray& frame, bool isKeyFrame = false)
+    {
+        captures.last().hooks.encodedFrame(frame, Kind::h264AccessUnit, isKeyFrame, 1280, 720, 2560, 1440);
+        scheduler.runUntilIdle();
+    }
+
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    FakeHostInfo host;
+    ClientDiagnosticLog log{clock, host};
+    FakeRelaySockets sockets;
+    FakeCaptures captures;
+    FakeDirectTransport direct;
+    FakeRemoteInput* input = nullptr;
+    Events events;
+    std::function<void(const ClientRelayEvent&)> onEvent;
+    std::deque<ViewerSessionE2EE> viewers;
+    std::size_t seen = 0;
+    std::unique_ptr<ClientRelayConnection> connection;
+};
+
+QList<QPair<QString, QString>> queryItems(const QUrl& url)
+{
+    return QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+}
+
+QList<QPair<QString, QString>> items(std::initializer_list<std::pair<const char*, QString>> list)
+{
+    QList<QPair<QString, QString>> out;
+    for (const auto& [key, value] : list) {
+        out.append({QString::fromLatin1(key), value});
+    }
+    return out;
+}
+
+} // namespace
+
+// --- The relay URL and start ------------------------------------------------------------------
+
+TEST(ClientRelayConnectionUrlTest, QueryItemsComeInOrderAfterTheFixedPath)
+{
+    const QString generation = QStringLiteral("0123456789abcdef0123456789abcdef");
+    struct Case {
+        const char* name;
+        QString machineName;
+        std::optional<std::string> resumeToken;
+        std::optional<std::string> recoveryGeneration;
+        QList<QPair<QString, QString>> expected;
+    };
+    const Case cases[] = {
+        {"first start", "Anna's Laptop", "tok-1", std::nullopt,
+         items({{"role", "client"}, {"name", "Anna's Laptop"}, {"code", "123456"}, {"resumeToken", "tok-1"}})},
+        {"recovery", "Anna's Laptop", "tok-1", generation.toStdString(),
+         items({{"role", "client"},
+                {"name", "Anna's Laptop"},
+                {"code", "123456"},
+                {"resumeToken", "tok-1"},
+                {"recoveryGeneration", generation}})},
+        {"no machine name", "", "tok-1", std::nullopt,
+         items({{"role", "client"}, {"name", "Mac"}, {"code", "123456"}, {"resumeToken", "tok-1"}})},
+        {"no resume token", "Büro-PC", std::nullopt, std::nullopt,
+         items({{"role", "client"}, {"name", "Büro-PC"}, {"code", "123456"}, {"resumeToken", ""}})},
+        {"delimiters in the name", "R&D = lab #2 + more", "a+b&c", std::nullopt,
+         items({{"role", "client"}, {"name", "R&D = lab #2 + more"}, {"code", "123456"}, {"resumeToken", "a+b&c"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QUrl url = ClientRelayConnection::relayUrl(kEndpoint, c.machineName, kCode, c.resumeToken,
+                                                         c.recoveryGeneration);
+        EXPECT_EQ(url.scheme(), "wss");
+        EXPECT_EQ(url.host(), "relay.doorwarden.test");
+        EXPECT_EQ(url.port(), 8443);
+        EXPECT_EQ(url.path(), "/doorwarden/ws");
+        EXPECT_EQ(queryItems(url), c.expected);
+    }
+}
+
+TEST(ClientRelayConnectionUrlTest, AbsentResumeTokenIsAnItemWithoutValue)
+{
+    const QUrl url = ClientRelayConnection::relayUrl(kEndpoint, "Anna", kCode, std::nullopt, std::nullopt);
+    EXPECT_EQ(url.query(), "role=client&name=Anna&code=123456&resumeToken");
+}
+
+TEST(ClientRelayConnectionUrlTest, EndpointsWithoutWebSocketSchemeOrHostGiveNoUrl)
+{
+    const char* const invalid[] = {"", "https://relay.doorwarden.test", "relay.doorwarden.test:8443", "wss://",
+                                   "wss:///doorwarden/ws", "ftp://relay.doorwarden.test"};
+    for (const char* endpoint : invalid) {
+        SCOPED_TRACE(endpoint);
+        EXPECT_TRUE(ClientRelayConnection::relayUrl(QString::fromUtf8(endpoint), "Anna", kCode, "tok", std::nullopt)
+                        .isEmpty());
+    }
+    const char* const valid[] = {"ws://127.0.0.1:9000", "wss://relay.doorwarden.test"};
+    for (const char* endpoint : valid) {
+        SCOPED_TRACE(endpoint);
+        EXPECT_EQ(ClientRelayConnection::relayUrl(QString::fromUtf8(endpoint), "Anna", kCode, "tok", std::nullopt)
+                      .path(),
+                  "/doorwarden/ws");
+    }
+}
+
+TEST(ClientRelayConnectionStartTest, OpensOneSocketOnTheRelayUrlAndLogsTheStart)
+{
+    Harness h;
+    h.host.name = "Anna's Laptop";
+    h.start(false, true);
+    ASSERT_EQ(h.sockets.count(), 1u);
+    EXPECT_EQ(h.socket().url, ClientRelayConnection::relayUrl(kEndpoint, "Anna's Laptop", kCode, "resume-1",
+                                                               std::nullopt));
+    EXPECT_TRUE(h.connection->isConnected());
+    EXPECT_EQ(h.connection->activeCode(), kCode);
+    EXPECT_EQ(h.input->enabled, false); // view-only
+    EXPECT_TRUE(h.logged("CONNECTION", "start recovering=false viewOnly=true"));
+    EXPECT_TRUE(h.events.empty());
+
+    // A second start while connected changes nothing.
+    h.connection->start("999999", std::nullopt, true, false, [](const ClientRelayEvent&) {});
+    EXPECT_EQ(h.sockets.count(), 1u);
+    EXPECT_EQ(h.socket().openCount, 1);
+    EXPECT_EQ(h.connection->activeCode(), kCode);
+    EXPECT_TRUE(h.connection->viewOnly());
+    EXPECT_EQ(h.input->enabled, false);
+    h.deliver(message(Type::viewerRequest));
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::ViewerRequested{}}); // still the first handler
+}
+
+TEST(ClientRelayConnectionStartTest, EmptyMachineNameIsSentAsMac)
+{
+    Harness h;
+    h.host.name = "";
+    h.start();
+    EXPECT_EQ(QUrlQuery(h.socket().url).queryItemValue("name"), "Mac");
+}
+
+TEST(ClientRelayConnectionStartTest, RecoveryAddsAFreshGenerationEachTime)
+{
+    Harness h;
+    h.start(true);
+    EXPECT_TRUE(h.logged("CONNECTION", "start recovering=true viewOnly=false"));
+    EXPECT_EQ(h.input->enabled, true);
+    h.connection->stop();
+    h.start(true);
+    h.connection->stop();
+    h.start(false);
+    ASSERT_EQ(h.sockets.count(), 3u);
+
+    const std::regex hex32("[0-9a-f]{32}");
+    std::vector<std::string> generations;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto list = queryItems(h.sockets.at(i).url);
+        ASSERT_EQ(list.size(), 5);
+        EXPECT_EQ(list[3], (QPair<QString, QString>("resumeToken", "resume-1")));
+        EXPECT_EQ(list[4].first, "recoveryGeneration");
+        generations.push_back(list[4].second.toStdString());
+        EXPECT_TRUE(std::regex_match(generations.back(), hex32)) << generations.back();
+    }
+    EXPECT_NE(generations[0], generations[1]);
+    EXPECT_FALSE(QUrlQuery(h.sockets.at(2).url).hasQueryItem("recoveryGeneration"));
+}
+
+TEST(ClientRelayConnectionStartTest, InvalidEndpointReportsDisconnectedAndOpensNoSocket)
+{
+    for (const char* endpoint : {"", "https://relay.doorwarden.test", "wss://"}) {
+        SCOPED_TRACE(endpoint);
+        Harness h({.endpoint = QString::fromUtf8(endpoint)});
+        h.start();
+        EXPECT_EQ(h.sockets.count(), 0u);
+        EXPECT_FALSE(h.connection->isConnected());
+        ASSERT_FALSE(h.events.empty());
+        EXPECT_EQ(h.events.front(), ClientRelayEvent(relayEvent::Disconnected{"[error.invalid_relay_address]"}));
+        EXPECT_EQ(std::count(h.events.begin(), h.events.end(),
+                             ClientRelayEvent(relayEvent::Disconnected{"[error.invalid_relay_address]"})),
+                  1);
+    }
+}
+
+// --- Relay dispatch ------------------------------------------------------------------------------
+
+TEST(ClientRelayConnectionDispatchTest, PlainRelayMessagesRaiseTheirEvents)
+{
+    struct Case {
+        const char* name;
+        bool recovering;
+        RelayMessage incoming;
+        Events expected;
+    };
+    ClientErrorReportPayload report;
+    report.reportId = "report-7";
+    const Case cases[] = {
+        {"session_created keeps the digits", false, message(Type::sessionCreated, [](RelayMessage& m) {
+             m.sessionCode = "123 456";
+             m.resumeToken = "tok-1";
+         }),
+         {relayEvent::SessionCreated{"123456", "tok-1"}}},
+        {"session_created without token", false,
+         message(Type::sessionCreated, [](RelayMessage& m) { m.sessionCode = "654321"; }),
+         {relayEvent::SessionCreated{"654321", std::nullopt}}},
+        {"viewer_request", false, message(Type::viewerRequest), {relayEvent::ViewerRequested{}}},
+        {"support_started", false, message(Type::supportStarted), {relayEvent::SupportStarted{}}},
+        {"error recovery_pending", false,
+         message(Type::error, [](RelayMessage& m) { m.statusCode = "recovery_pending"; }),
+         {relayEvent::RecoveryPending{}}},
+        {"error recovery_pending while recovering", true,
+         message(Type::error, [](RelayMessage& m) { m.statusCode = "recovery_pending"; }),
+         {relayEvent::RecoveryPending{}}},
+        {"other error", false,
+         message(Type::error, [](RelayMessage& m) {
+             m.statusCode = "session_not_found";
+             m.text = "gone";
+         }),
+         {}},
+        {"other error while recovering", true,
+         message(Type::error, [](RelayMessage& m) { m.statusCode = "session_not_found"; }),
+         {relayEvent::RecoveryExpired{}}},
+        {"error without status while recovering", true, message(Type::error), {relayEvent::RecoveryExpired{}}},
+        {"session_end", false, message(Type::sessionEnd), {relayEvent::SupportEnded{false}}},
+        {"support_ended", false, message(Type::supportEnded), {relayEvent::SupportEnded{false}}},
+        {"remote_support_ended", false, message(Type::remoteSupportEnded), {relayEvent::SupportEnded{false}}},
+        {"error_report_accepted", false, message(Type::errorReportAccepted, [&](RelayMessage& m) {
+             m.errorReport = report;
+             m.statusCode = "stored";
+             m.text = "Thank you";
+         }),
+         {relayEvent::ErrorReportAccepted{"report-7", "stored", "Thank you"}}},
+        {"error_report_accepted without report", false, message(Type::errorReportAccepted),
+         {relayEvent::ErrorReportAccepted{"", std::nullopt, std::nullopt}}},
+        {"audio_subscribe without subscription", false, message(Type::audioSubscribe), {}},
+        {"voice_call without payload", false, message(Type::voiceCall), {}},
+        {"unknown type", false, [] {
+             RelayMessage m;
+             m.type = "weather_report";
+             return m;
+         }(),
+         {}},
+        {"outgoing type coming in", false, message(Type::clientApproval), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.start(c.recovering);
+        h.deliver(c.incoming);
+        EXPECT_EQ(h.events, c.expected);
+        EXPECT_TRUE(h.connection->isConnected());
+        if (c.incoming.type == "session_created") {
+            EXPECT_TRUE(h.logged("CONNECTION", "session_created"));
+        }
+    }
+}
+
+TEST(ClientRelayConnectionDispatchTest, SupportStartedSendsThePlainHello)
+{
+    Harness h;
+    h.start();
+    h.deliver(message(Type::supportStarted));
+    const auto sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    EXPECT_TRUE(sent.inner.empty());
+    const auto& hello = sent.plain.front();
+    EXPECT_EQ(hello.type, "e2ee_hello");
+    EXPECT_EQ(hello.sessionCode, kCode);
+    ASSERT_TRUE(hello.e2ee);
+    EXPECT_FALSE(hello.e2ee->publicKey.empty());
+    EXPECT_FALSE(hello.e2ee->senderId.empty());
+}
+
+TEST(ClientRelayConnectionDispatchTest, UndecodableBytesAreIgnoredAndTheConnectionKept)
+{
+    Harness h;
+    h.start();
+    for (const char* bytes : {"not json", "{\"type\":\"viewer_request\"}", "{\"directSequence\":0}",
+                              "{\"type\":\"clipboard\",\"directSequence\":0,\"clipboard\":{\"action\":1}}", "\xff\xfe",
+                              ""}) {
+        h.socket().deliver(QByteArray(bytes));
+    }
+    EXPECT_TRUE(h.events.empty());
+    EXPECT_TRUE(h.take().empty());
+    EXPECT_TRUE(h.connection->isConnected());
+    EXPECT_FALSE(h.socket().closed);
+    EXPECT_FALSE(h.logged("CONNECTION", "dropped_plain type=clipboard")); // dropped silently
+
+    h.deliver(message(Type::viewerRequest));
+    EXPECT_EQ(h.events, Events{relayEvent::ViewerRequested{}});
+}
+
+TEST(ClientRelayConnectionDispatchTest, ErrorReportCollectIsAnsweredWithAPlainSubmission)
+{
+    Harness h;
+    h.start();
+    ClientErrorReportPayload request;
+    request.reportId = "report-9";
+    request.requestedBy = "agent-anna";
+    h.deliver(message(Type::errorReportCollect, [&](RelayMessage& m) { m.errorReport = request; }));
+    const auto sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    const auto& submit = sent.plain.front();
+    EXPECT_EQ(submit.type, "error_report_submit");
+    ASSERT_TRUE(submit.errorReport);
+    EXPECT_EQ(submit.errorReport->reportId, "report-9");
+    EXPECT_EQ(submit.errorReport->requestedBy, "agent-anna");
+    EXPECT_EQ(submit.errorReport->component, "Client");
+    EXPECT_EQ(submit.errorReport->machineName, "Test Machine");
+    EXPECT_EQ(submit.errorReport->version, build::kDisplayVersion);
+    EXPECT_EQ(submit.errorReport->createdAtUtc, "2026-01-31T09:15:02.000Z");
+    ASSERT_TRUE(submit.errorReport->log);
+    EXPECT_NE(submit.errorReport->log->find("|CONNECTION|start recovering=false viewOnly=false"), std::string::npos);
+
+    h.socket().completeNext(true);
+    EXPECT_TRUE(h.logged("ERROR_REPORT", "submitted component=Client"));
+}
+
+// --- Key exchange and the secured-only rule ------------------------------------------------------
+
+TEST(ClientRelayConnectionKeyExchangeTest, ViewerExchangeEndsInEncryptionReadyAndStartsTheCapture)
+{
+    Harness h;
+    h.start();
+    h.deliver(message(Type::supportStarted));
+    h.take();
+    EXPECT_EQ(h.captures.count(), 0u);
+
+    ViewerSessionE2EE viewer(kCode, "viewer-anna-laptop");
+    h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = viewer.hello(); }));
+    auto sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    EXPECT_EQ(sent.plain[0].type, "e2ee_key");
+    ASSERT_TRUE(sent.plain[0].e2ee);
+    const auto ready = viewer.acceptKey(*sent.plain[0].e2ee);
+    ASSERT_TRUE(ready);
+    EXPECT_EQ(h.captures.count(), 0u);
+
+    h.deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *ready; }));
+    sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    EXPECT_EQ(sent.plain[0].type, "e2ee_ready");
+    ASSERT_TRUE(sent.plain[0].e2ee);
+    EXPECT_TRUE(viewer.acceptClientReady(*sent.plain[0].e2ee));
+    EXPECT_EQ(h.takeEvents(),
+              (Events{relayEvent::SupportStarted{}, relayEvent::EncryptionReady{viewer.verificationCode()}}));
+    EXPECT_EQ(viewer.verificationCode().size(), 4u);
+    EXPECT_TRUE(h.logged("E2EE", "ready accepted=true"));
+    ASSERT_EQ(h.captures.count(), 1u);
+    EXPECT_EQ(h.captures.last().starts, 1);
+
+    // A second viewer gets its own code; the capture already runs.
+    ViewerSessionE2EE second(kCode, "viewer-ben-desktop");
+    h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = second.hello(); }));
+    sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    const auto secondReady = second.acceptKey(*sent.plain[0].e2ee);
+    ASSERT_TRUE(secondReady);
+    h.deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *secondReady; }));
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::EncryptionReady{second.verificationCode()}});
+    EXPECT_EQ(h.captures.count(), 1u);
+    EXPECT_EQ(h.captures.last().starts, 1);
+}
+
+TEST(ClientRelayConnectionKeyExchangeTest, KeyExchangeBeforeSupportStartedOrWithoutPayloadIsIgnored)
+{
+    Harness h;
+    h.start();
+    ViewerSessionE2EE viewer(kCode, "viewer-anna-laptop");
+    h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = viewer.hello(); }));
+    EXPECT_TRUE(h.take().empty());
+
+    h.deliver(message(Type::supportStarted));
+    h.take();
+    h.deliver(message(Type::e2eeHello));
+    h.deliver(message(Type::e2eeReady));
+    h.deliver(message(Type::e2eeData));
+    EXPECT_TRUE(h.take().empty());
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::SupportStarted{}});
+}
+
+namespace {
+
+// A type that acts on the customer's machine or data, and what obeying it comes to.
+struct SecuredCase {
+    const char* name;
+    RelayMessage message;
+    Events events;
+    std::vector<ClientInputPayload> inputs;
+    std::vector<std::string> replies; // inner types the client answers with
+    bool hasPayload = true;           // false: the type carries none
+};
+
+std::vector<SecuredCase> securedCases()
+{
+    std::vector<SecuredCase> cases;
+    cases.push_back({"input_event", message(Type::inputEvent, [](RelayMessage& m) { m.input = inputPayload(); }), {},
+                     {inputPayload()}, {}});
+    cases.push_back({"clipboard", message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }),
+                     {relayEvent::Clipboard{clipboardPayload()}}, {}, {}});
+    for (Type type : {Type::fileTransferOffer, Type::fileTransferAccept, Type::fileTransferChunk, Type::fileTransferAck,
+                      Type::fileTransferComplete, Type::fileTransferCancel, Type::fileTransferResult}) {
+        cases.push_back({"file transfer",
+                         message(type, [](RelayMessage& m) { m.fileTransfer = fileTransferPayload(); }),
+                         {relayEvent::FileTransfer{nameOf(type), fileTransferPayload()}}, {}, {}});
+    }
+    for (Type type : {Type::fileBrowseRequest, Type::fileDownloadRequest}) {
+        cases.push_back({"file browser", message(type, [](RelayMessage& m) { m.fileBrowser = fileBrowserPayload(); }),
+                         {relayEvent::FileBrowser{nameOf(type), fileBrowserPayload()}}, {}, {}});
+    }
+    cases.push_back({"system_info_request",
+                     message(Type::systemInfoRequest, [](RelayMessage& m) { m.systemInfo = systemInfoPayload(); }),
+                     {relayEvent::SystemInfoRequest{systemInfoPayload()}}, {}, {}});
+    for (Type type : {Type::recordingRequest, Type::recordingCancel, Type::recordingState}) {
+        cases.push_back({"recording", message(type, [](RelayMessage& m) { m.recording = recordingPayload(true); }),
+                         {relayEvent::Recording{nameOf(type), recordingPayload(true)}}, {}, {}});
+    }
+    cases.push_back({"power_command", message(Type::powerCommand, [](RelayMessage& m) { m.powerAction = "restart"; }),
+                     {relayEvent::PowerCommand{"restart"}}, {}, {}});
+    cases.push_back({"drawing", message(Type::drawing, [](RelayMessage& m) { m.drawing = drawingPayload(); }),
+                     {relayEvent::Drawing{drawingPayload()}}, {}, {}});
+    cases.push_back({"voice_call", message(Type::voiceCall, [](RelayMessage& m) {
+                         m.voiceCall = voicePayload("offer");
+                         m.viewerName = "Anna";
+                     }),
+                     {relayEvent::VoiceCall{voicePayload("offer"), "Anna"}}, {}, {}});
+    cases.push_back({"client_removal_request", message(Type::clientRemovalRequest), {}, {}, {"client_removal_status"},
+                     false});
+    return cases;
+}
+
+} // namespace
+
+TEST(ClientRelayConnectionDispatchTest, ErrorReportOfAMachineWithoutNameSaysMac)
+{
+    Harness h;
+    h.host.name = "";
+    h.start();
+    h.deliver(message(Type::errorReportCollect, [](RelayMessage& m) { m.errorReport = ClientErrorReportPayload{}; }));
+    const auto sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    ASSERT_TRUE(sent.plain[0].errorReport);
+    EXPECT_EQ(sent.plain[0].errorReport->machineName, "Mac");
+}
+
+TEST(ClientRelayConnectionSecuredTest, CustomerActingTypesAreObeyedOnlyEncryptedOrDirect)
+{
+    for (const auto& c : securedCases()) {
+        SCOPED_TRACE(c.message.type);
+        Harness h({.direct = true});
+        h.start();
+        h.secure();
+        h.takeEvents();
+
+        // Plain from the relay: dropped, logged, nothing else.
+        h.deliver(c.message);
+        EXPECT_TRUE(h.takeEvents().empty());
+        EXPECT_TRUE(h.input->handled.empty());
+        EXPECT_TRUE(h.take().empty());
+        EXPECT_TRUE(h.logged("CONNECTION", "dropped_plain type=" + c.message.type));
+
+        // Encrypted from the viewer: obeyed.
+        h.deliverSealed(c.message);
+        EXPECT_EQ(h.takeEvents(), c.events);
+        EXPECT_EQ(h.input->handled, c.inputs);
+        EXPECT_EQ(typesOf(h.take().inner), c.replies);
+
+        // On the direct control channel: obeyed too.
+        h.input->handled.clear();
+        h.direct.callbacks.onControl(c.message);
+        h.scheduler.runUntilIdle();
+        EXPECT_EQ(h.takeEvents(), c.events);
+        EXPECT_EQ(h.input->handled, c.inputs);
+        EXPECT_EQ(typesOf(h.take().inner), c.replies);
+
+        // Encrypted but without its payload: ignored.
+        if (c.hasPayload) {
+            h.input->handled.clear();
+            h.deliverSealed(message(*relayMessageTypeNamed(c.message.type)));
+            EXPECT_TRUE(h.takeEvents().empty());
+            EXPECT_TRUE(h.input->handled.empty());
+            EXPECT_TRUE(h.take().empty());
+        }
+    }
+}
+
+TEST(ClientRelayConnectionSecuredTest, RelayLevelAndVideoTypesStayAcceptedPlain)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.takeEvents();
+    auto& capture = h.captures.last();
+
+    ClientVideoStatsPayload renderOnly;
+    renderOnly.averageRenderMs = 16.5;
+    renderOnly.queueDepth = 2;
+    renderOnly.peakQueueDepth = 5;
+    ClientVideoStatsPayload withThroughput;
+    withThroughput.averageRenderMs = 16.5;
+    withThroughput.averageThroughputMs = 8.0;
+    withThroughput.queueDepth = 7;
+    withThroughput.peakQueueDepth = 3;
+    withThroughput.droppedFrames = 4;
+
+    struct Step {
+        RelayMessage incoming;
+        bool sealed;
+    };
+    const Step steps[] = {
+        {message(Type::keyframeRequest), false},
+        {message(Type::keyframeRequest), true},
+        {message(Type::videoControl, [](RelayMessage& m) { m.videoControl = ClientVideoControlPayload{12}; }), false},
+        {message(Type::videoControl, [](RelayMessage& m) { m.videoControl = ClientVideoControlPayload{20}; }), true},
+        {message(Type::videoControl), false},
+        {message(Type::videoStats, [&](RelayMessage& m) { m.videoStats = renderOnly; }), false},
+        {message(Type::videoStats, [&](RelayMessage& m) { m.videoStats = withThroughput; }), true},
+        {message(Type::videoStats), false},
+    };
+    for (const auto& step : steps) {
+        h.deliver(step.sealed ? h.sealed(step.incoming) : step.incoming);
+    }
+    EXPECT_EQ(capture.keyFrameRequests, 2);
+    EXPECT_EQ(capture.targetFps, (std::vector<std::int64_t>{12, 20}));
+    EXPECT_EQ(capture.viewerStats, (std::vector<FakeCaptureRecord::ViewerStats>{{5, 16.5, renderOnly},
+                                                                                {7, 8.0, withThroughput}}));
+    EXPECT_FALSE(h.logged("CONNECTION", "dropped_plain type=keyframe_request"));
+    EXPECT_FALSE(h.logged("CONNECTION", "dropped_plain type=video_control"));
+    EXPECT_FALSE(h.logged("CONNECTION", "dropped_plain type=video_stats"));
+    EXPECT_TRUE(h.events.empty());
+}
+
+TEST(ClientRelayConnectionSecuredTest, InputIsIgnoredWhileViewOnly)
+{
+    Harness h;
+    h.start(false, true);
+    h.secure();
+    const auto input = message(Type::inputEvent, [](RelayMessage& m) { m.input = inputPayload(); });
+
+    h.deliverSealed(input);
+    EXPECT_TRUE(h.input->handled.empty());
+    EXPECT_EQ(h.input->enabled, false);
+
+    h.connection->setRemoteControlAllowed(true);
+    EXPECT_EQ(h.input->enabled, true);
+    EXPECT_FALSE(h.connection->viewOnly());
+    EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=true source=client_indicator"));
+    h.deliverSealed(input);
+    EXPECT_EQ(h.input->handled, std::vector<ClientInputPayload>{inputPayload()});
+
+    h.connection->setRemoteControlAllowed(false);
+    EXPECT_EQ(h.input->enabled, false);
+    EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=false source=client_indicator"));
+    h.deliverSealed(input);
+    EXPECT_EQ(h.input->handled.size(), 1u);
+}
+
+TEST(ClientRelayConnectionSecuredTest, EncryptedDataThatDoesNotOpenOrDecodeIsDropped)
+{
+    Harness h;
+    h.start();
+    auto& viewer = h.secure();
+    h.takeEvents();
+    const auto clipboard = message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); });
+    const auto data = h.sealed(clipboard);
+    auto otherSender = data;
+    otherSender.e2ee->senderId = "viewer-stranger-pc";
+    const std::string notJson = "clipboard, please";
+    const auto undecodable = message(Type::e2eeData, [&](RelayMessage& m) {
+        m.e2ee = viewer.encrypt(std::vector<std::uint8_t>(notJson.begin(), notJson.end()));
+    });
+
+    h.deliver(data);
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::Clipboard{clipboardPayload()}});
+    for (const auto& dropped : {data /* replayed */, otherSender, undecodable}) {
+        h.deliver(dropped);
+    }
+    EXPECT_TRUE(h.takeEvents().empty());
+    EXPECT_TRUE(h.take().empty());
+    EXPECT_TRUE(h.connection->isConnected());
+}
+
+// --- Senders -------------------------------------------------------------------------------------
+
+namespace {
+
+struct SenderCase {
+    const char* name;
+    std::function<void(ClientRelayConnection&)> send;
+    RelayMessage expected; // the inner (unencrypted) message
+};
+
+std::vector<SenderCase> senderCases()
+{
+    ClientScreenInfoPayload screen;
+    screen.width = 1280;
+    screen.height = 720;
+    screen.platform = "macos";
+    screen.dpiX = 72;
+    screen.dpiY = 72;
+    screen.codec = "h264";
+    screen.fps = 30;
+    screen.scalePercent = 100;
+    screen.quality = 100;
+    ClientMonitorInfoPayload monitor;
+    monitor.index = 0;
+    monitor.deviceName = "Mac Display";
+    monitor.primary = true;
+    monitor.sourceWidth = monitor.streamWidth = 2560;
+    monitor.sourceHeight = monitor.streamHeight = 1440;
+    monitor.dpiX = monitor.dpiY = 72;
+    screen.monitors = {monitor};
+
+    ClientCursorPositionPayload position;
+    position.visible = true;
+    position.monitorIndex = 0;
+    position.x = 0.25;
+    position.y = 0.75;
+    position.origin = "remote";
+
+    const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452");
+    ClientCursorShapePayload shape;
+    shape.visible = true;
+    shape.hotspotX = 3;
+    shape.hotspotY = 4;
+    shape.pngData = png.toBase64().toStdString();
+
+    return {
+        {"clipboard", [](auto& c) { c.sendClipboard(clipboardPayload()); },
+         message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); })},
+        {"file transfer offer", [](auto& c) { c.sendFileTransfer("file_transfer_offer", fileTransferPayload()); },
+         message(Type::fileTransferOffer, [](RelayMessage& m) { m.fileTransfer = fileTransferPayload(); })},
+        {"file transfer result", [](auto& c) { c.sendFileTransfer("file_transfer_result", fileTransferPayload()); },
+         message(Type::fileTransferResult, [](RelayMessage& m) { m.fileTransfer = fileTransferPayload(); })},
+        {"file browse response", [](auto& c) { c.sendFileBrowser("file_browse_response", fileBrowserPayload()); },
+         message(Type::fileBrowseResponse, [](RelayMessage& m) { m.fileBrowser = fileBrowserPayload(); })},
+        {"system info", [](auto& c) { c.sendSystemInfo(systemInfoPayload()); },
+         message(Type::systemInfoResponse, [](RelayMessage& m) { m.systemInfo = systemInfoPayload(); })},
+        {"recording decision", [](auto& c) { c.sendRecordingDecision(recordingPayload(true)); },
+         message(Type::recordingDecision, [](RelayMessage& m) { m.recording = recordingPayload(true); })},
+        {"recording stop request", [](auto& c) { c.sendRecordingStopRequest(recordingPayload(false)); },
+         message(Type::recordingStopRequest, [](RelayMessage& m) { m.recording = recordingPayload(false); })},
+        {"power status", [](auto& c) { c.sendPowerStatus("restart", "accepted", "Restarting in 10 s"); },
+         message(Type::powerStatus,
+                 [](RelayMessage& m) {
+                     m.powerAction = "restart";
+                     m.statusCode = "accepted";
+                     m.text = "Restarting in 10 s";
+                 })},
+        {"drawing", [](auto& c) { c.sendDrawing(drawingPayload()); },
+         message(Type::drawing, [](RelayMessage& m) { m.drawing = drawingPayload(); })},
+        {"voice signalling", [](auto& c) { c.sendVoiceCall(voicePayload("accept")); },
+         message(Type::voiceCall, [](RelayMessage& m) { m.voiceCall = voicePayload("accept"); })},
+        {"voice frame", [](auto& c) { c.sendVoiceCall(voicePayload("audio", 1)); },
+         message(Type::voiceCall, [](RelayMessage& m) { m.voiceCall = voicePayload("audio", 1); })},
+        {"cursor position", [](auto& c) { c.sendCursorPosition(0.25, 0.75); },
+         message(Type::cursorPosition, [=](RelayMessage& m) { m.cursorPosition = position; })},
+        {"cursor shape", [=](auto& c) { c.sendCursorShape(true, 3, 4, png); },
+         message(Type::cursorShape, [=](RelayMessage& m) { m.cursorShape = shape; })},
+        {"screen info", [](auto& c) { c.sendScreenInfo(1280, 720, 2560, 1440); },
+         message(Type::screenInfo, [=](RelayMessage& m) { m.screenInfo = screen; })},
+        {"audio frame", [](auto& c) { c.sendAudioFrame(audioFrame(3)); },
+         message(Type::audioFrame,
+                 [](RelayMessage& m) {
+                     m.audioFrame = audioFrame(3);
+                     m.targetViewerIds = std::vector<std::string>{};
+                 })},
+    };
+}
+
+} // namespace
+
+TEST(ClientRelayConnectionSenderTest, EachSenderReachesTheViewerEncryptedAfterOfferingDirect)
+{
+    Harness h({.direct = true});
+    h.start();
+    h.secure();
+    for (const auto& c : senderCases()) {
+        SCOPED_TRACE(c.name);
+        h.direct.controlOffers.clear();
+        h.direct.pointerOffers.clear();
+        c.send(*h.connection);
+        const auto sent = h.take();
+        EXPECT_TRUE(sent.plain.empty());
+        ASSERT_EQ(sent.inner.size(), 1u);
+        EXPECT_EQ(sent.inner.front(), c.expected);
+        const bool pointer = c.expected.type == "audio_frame";
+        EXPECT_EQ(pointer ? h.direct.pointerOffers : h.direct.controlOffers, std::vector<RelayMessage>{c.expected});
+    }
+}
+
+TEST(ClientRelayConnectionSenderTest, DirectTransportThatTakesTheMessageKeepsItOffTheRelay)
+{
+    Harness h({.direct = true});
+    h.direct.takesControl = true;
+    h.direct.takesPointer = true;
+    h.start();
+    h.secure();
+    for (const auto& c : senderCases()) {
+        SCOPED_TRACE(c.name);
+        h.direct.controlOffers.clear();
+        h.direct.pointerOffers.clear();
+        c.send(*h.connection);
+        EXPECT_TRUE(h.take().empty());
+        const bool pointer = c.expected.type == "audio_frame";
+        EXPECT_EQ(pointer ? h.direct.pointerOffers : h.direct.controlOffers, std::vector<RelayMessage>{c.expected});
+    }
+}
+
+TEST(ClientRelayConnectionSenderTest, WithoutAReadyViewerEncryptedMessagesAreDropped)
+{
+    struct State {
+        const char* name;
+        std::function<void(Harness&)> reach;
+    };
+    const State states[] = {
+        {"never started", [](Harness&) {}},
+        {"connected", [](Harness& h) { h.start(); }},
+        {"support started, no viewer ready", [](Harness& h) {
+             h.start();
+             h.deliver(message(Type::supportStarted));
+         }},
+        {"stopped after a session", [](Harness& h) {
+             h.start();
+             h.secure();
+             h.connection->stop();
+         }},
+    };
+    for (const auto& state : states) {
+        SCOPED_TRACE(state.name);
+        Harness h;
+        state.reach(h);
+        const std::size_t before = h.sockets.count() == 0 ? 0 : h.socket().sent.size();
+        for (const auto& c : senderCases()) {
+            SCOPED_TRACE(c.name);
+            c.send(*h.connection);
+        }
+        EXPECT_EQ(h.sockets.count() == 0 ? 0 : h.socket().sent.size(), before);
+        EXPECT_EQ(h.connection->voiceFramesInFlight(), 0);
+    }
+}
+
+TEST(ClientRelayConnectionSenderTest, ApprovalAndErrorReportsArePlainEvenWithADirectChannel)
+{
+    Harness h({.direct = true});
+    h.direct.takesControl = true;
+    h.start();
+    h.connection->sendApproval();
+    auto sent = h.take();
+    ASSERT_EQ(sent.plain.size(), 1u);
+    EXPECT_EQ(sent.plain[0], message(Type::clientApproval, [](RelayMessage& m) {
+                  m.sessionCode = kCode;
+                  m.accepted = true;
+              }));
+
+    h.secure();
+    ClientErrorReportPayload report;
+    report.reportId = "report-1";
+    report.component = "Client";
+    report.log = "lines";
+    h.connection->sendErrorReport(report);
+    sent = h.take();
+    EXPECT_TRUE(sent.inner.empty());
+    EXPECT_EQ(sent.plain, std::vector<RelayMessage>{
+                              message(Type::errorReportSubmit, [&](RelayMessage& m) { m.errorReport = report; })});
+    EXPECT_TRUE(h.direct.controlOffers.empty());
+}
+
+TEST(ClientRelayConnectionSenderTest, ErrorReportTellsWhetherTheSocketTookIt)
+{
+    Harness h;
+    h.start();
+    ClientErrorReportPayload report;
+    report.reportId = "report-2";
+    std::vector<bool> outcomes;
+    h.connection->sendErrorReport(report, [&](bool ok) { outcomes.push_back(ok); });
+    h.connection->sendErrorReport(report, [&](bool ok) { outcomes.push_back(ok); });
+    EXPECT_TRUE(outcomes.empty()); // not before the socket says so
+    h.socket().completeNext(true);
+    h.socket().completeNext(false);
+    EXPECT_EQ(outcomes, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(h.logged("ERROR_REPORT", "submitted component=Client"));
+    const std::string snapshot = h.log.diagnosticSnapshot();
+    EXPECT_NE(snapshot.find("|ERROR_REPORT|submit_failed error="), std::string::npos);
+
+    h.connection->stop();
+    h.connection->sendErrorReport(report, [&](bool ok) { outcomes.push_back(ok); });
+    EXPECT_EQ(outcomes, (std::vector<bool>{true, false, false}));
+}
+
+TEST(ClientRelayConnectionSenderTest, DirectSignalsGoPlainOverTheRelayAndIncomingSignalsToTheDirectTransport)
+{
+    Harness h({.direct = true});
+    h.start();
+    for (Type type : {Type::p2pOffer, Type::p2pAnswer, Type::p2pCandidate}) {
+        h.deliver(message(type, [](RelayMessage& m) { m.text = "signal"; }));
+    }
+    EXPECT_EQ(typesOf(h.direct.handledSignals),
+              (std::vector<std::string>{"p2p_offer", "p2p_answer", "p2p_candidate"}));
+
+    const auto answer = message(Type::p2pAnswer, [](RelayMessage& m) {
+        m.sessionCode = kCode;
+        m.text = "answer-sdp";
+    });
+    h.direct.callbacks.onSignal(answer);
+    EXPECT_TRUE(h.take().empty()); // from a main-thread task
+    h.scheduler.runUntilIdle();
+    EXPECT_EQ(h.take().plain, std::vector<RelayMessage>{answer});
+    EXPECT_TRUE(h.events.empty());
+}
+
+// --- Transport route and video ------------------------------------------------------------------
+
+TEST(ClientRelayConnectionVideoTest, TransportRouteSuppressesRelayVideoOnlyWhileDirectIsConnected)
+{
+    struct Case {
+        const char* name;
+        bool directConnected;
+        std::optional<std::string> route;
+        bool suppressed;
+    };
+    const Case cases[] = {
+        {"DIRECT while connected", true, "DIRECT", true},
+        {"direct while connected", true, "direct", true},
+        {"DIRECT while not connected", false, "DIRECT", false},
+        {"no text", true, std::nullopt, false},
+        {"another route", true, "relay", false},
+        {"empty text", true, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h({.direct = true});
+        h.start();
+        h.direct.callbacks.onConnectionChanged(true);
+        h.scheduler.runUntilIdle();
+        h.deliver(message(Type::transportRoute, [](RelayMessage& m) { m.text = "Direct"; }));
+        ASSERT_TRUE(h.connection->relayVideoSuppressed());
+        if (!c.directConnected) {
+            h.direct.callbacks.onConnectionChanged(false);
+            h.scheduler.runUntilIdle();
+            EXPECT_FALSE(h.connection->relayVideoSuppressed()); // losing the direct path lifts it
+        }
+        h.deliver(message(Type::transportRoute, [&](RelayMessage& m) { m.text = c.route; }));
+        EXPECT_EQ(h.connection->relayVideoSuppressed(), c.suppressed);
+    }
+}
+
+TEST(ClientRelayConnectionVideoTest, SuppressedRelayVideoStillGoesToTheDirectTransport)
+{
+    Harness h({.direct = true});
+    h.start();
+    h.secure();
+    h.direct.callbacks.onConnectionChanged(true);
+    h.scheduler.runUntilIdle();
+    h.deliver(message(Type::transportRoute, [](RelayMessage& m) { m.text = "direct"; }));
+
+    h.frameFromCapture("frame-1", true);
+    EXPECT_TRUE(h.take().video.empty());
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+    ASSERT_EQ(h.direct.videoOffers.size(), 1u);
+    EXPECT_EQ(h.direct.videoOffers[0].first, "frame-1");
+    const auto& header = h.direct.videoOffers[0].second;
+    EXPECT_EQ(header.kind, Kind::h264AccessUnit);
+    EXPECT_TRUE(header.isKeyFrame);
+    EXPECT_EQ(header.width, 1280);
+    EXPECT_EQ(header.height, 720);
+    EXPECT_EQ(header.displayWidth, 2560);
+    EXPECT_EQ(header.displayHeight, 1440);
+
+    h.deliver(message(Type::transportRoute, [](RelayMessage& m) { m.text = "relay"; }));
+    h.frameFromCapture("frame-2");
+    EXPECT_EQ(h.take().video.size(), 1u);
+    EXPECT_EQ(h.direct.videoOffers.size(), 2u);
+}
+
+TEST(ClientRelayConnectionVideoTest, FramesLeaveOneAtATimeAndOpenInOrder)
+{
+    Harness h;
+    h.start();
+    auto& viewer = h.secure();
+    h.socket().completeAll();
+    auto& capture = h.captures.last();
+
+    h.frameFromCapture("frame-A", true);
+    EXPECT_EQ(h.take().video.size(), 1u);
+    h.frameFromCapture("frame-B");
+    h.frameFromCapture("frame-C");
+    EXPECT_TRUE(h.take().video.empty()); // A is still being written
+    EXPECT_EQ(h.connection->videoOutboxSize(), 2u);
+    using Sample = FakeCaptureRecord::TransportSample;
+    EXPECT_EQ(capture.transportSamples, (std::vector<Sample>{{2, 0}})); // C found B waiting
+
+    h.clock.advance(25ms);
+    h.socket().completeNext(true);
+    EXPECT_EQ(h.take().video.size(), 1u); // B
+    h.clock.advance(10ms);
+    h.socket().completeNext(true);
+    EXPECT_EQ(h.take().video.size(), 1u); // C
+    h.socket().completeNext(true);
+    EXPECT_EQ(h.socket().pendingCount(), 0u);
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+    EXPECT_EQ(capture.transportSamples, (std::vector<Sample>{{2, 0}, {2, 25}, {1, 10}, {0, 0}}));
+
+    const auto frames = h.socket().binaries();
+    ASSERT_EQ(frames.size(), 3u);
+    const char* const bodies[] = {"frame-A", "frame-B", "frame-C"};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE(bodies[i]);
+        const auto bytes = bytesOfQ(frames[i]);
+        const auto opened = viewer.openVideo(bytes);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(opened->frame, bytesOfQ(QByteArray(bodies[i])));
+        EXPECT_EQ(opened->header.sequence, i + 1);
+        EXPECT_EQ(opened->header.isKeyFrame, i == 0);
+        EXPECT_EQ(opened->header.kind, Kind::h264AccessUnit);
+        EXPECT_EQ(opened->header.width, 1280);
+        EXPECT_EQ(opened->header.height, 720);
+        EXPECT_EQ(opened->header.displayWidth, 2560);
+        EXPECT_EQ(opened->header.displayHeight, 1440);
+    }
+}
+
+TEST(ClientRelayConnectionVideoTest, SendFailureEmptiesTheOutboxAndTheNextFrameStartsAgain)
+{
+    Harness h;
+    h.start();
+    auto& viewer = h.secure();
+    h.socket().completeAll();
+    h.frameFromCapture("frame-A", true);
+    h.frameFromCapture("frame-B");
+    h.frameFromCapture("frame-C");
+    h.take();
+    h.socket().completeNext(false);
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+    EXPECT_TRUE(h.take().video.empty());
+    EXPECT_EQ(h.socket().pendingCount(), 0u);
+
+    h.frameFromCapture("frame-D");
+    const auto sent = h.take();
+    ASSERT_EQ(sent.video.size(), 1u);
+    const auto opened = viewer.openVideo(bytesOfQ(sent.video[0]));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->frame, bytesOfQ("frame-D"));
+}
+
+TEST(ClientRelayConnectionVideoTest, VideoNeedsASocketAndAReadyViewer)
+{
+    Harness h;
+    h.start();
+    h.connection->sendVideoFrame("early", Kind::h264AccessUnit, true, 640, 360, 640, 360);
+    h.deliver(message(Type::supportStarted));
+    h.connection->sendVideoFrame("no viewer", Kind::h264AccessUnit, true, 640, 360, 640, 360);
+    EXPECT_TRUE(h.take().video.empty());
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+
+    h.secure();
+    h.frameFromCapture("frame-1", true);
+    EXPECT_EQ(h.take().video.size(), 1u);
+    h.connection->stop();
+    const std::size_t sentBeforeLateFrame = h.socket().sent.size();
+    h.frameFromCapture("late");
+    EXPECT_EQ(h.socket().sent.size(), sentBeforeLateFrame);
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+}
+
+// --- Audio -----------------------------------------------------------------------------------
+
+TEST(ClientRelayConnectionAudioTest, SubscriptionsSteerTheCaptureAndTheAudioTargets)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.takeEvents();
+    auto& capture = h.captures.last();
+
+    struct Step {
+        std::optional<std::string> viewerName;
+        bool enabled;
+        std::string quality;
+        FakeCaptureRecord::SystemAudio expectedCapture;
+        std::vector<std::string> expectedTargets;
+    };
+    const Step steps[] = {
+        {"Anna", true, "data_saver", {true, "data_saver"}, {"Anna"}},
+        {"Ben", true, "high", {true, "high"}, {"Anna", "Ben"}},
+        {"Ben", false, "high", {true, "data_saver"}, {"Anna"}},
+        {"Anna", false, "", {false, "automatic"}, {}},
+        {" Cleo \n", true, "ultra", {true, "automatic"}, {"Cleo"}},
+        {"Dan", true, "data_saver", {true, "automatic"}, {"Cleo", "Dan"}},
+        {" \t\n", true, "maximum", {true, "maximum"}, {"Cleo", "Dan", "viewer"}},
+        {std::nullopt, false, "", {true, "automatic"}, {"Cleo", "Dan"}},
+        {"Cleo", true, "high", {true, "high"}, {"Cleo", "Dan"}},
+    };
+    std::int64_t sequence = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.viewerName.value_or("<no name>") + (step.enabled ? " on " : " off ") + step.quality);
+        h.deliver(message(Type::audioSubscribe, [&](RelayMessage& m) {
+            m.viewerName = step.viewerName;
+            m.audioSubscription = ClientAudioSubscriptionPayload{step.enabled, step.quality};
+        }));
+        ASSERT_FALSE(capture.systemAudio.empty());
+        EXPECT_EQ(capture.systemAudio.back(), step.expectedCapture);
+        EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{step.expectedCapture.enabled}});
+
+        capture.hooks.audioFrame(audioFrame(++sequence));
+        h.scheduler.runUntilIdle();
+        const auto sent = h.take();
+        ASSERT_EQ(sent.inner.size(), 1u);
+        EXPECT_EQ(sent.inner[0].type, "audio_frame");
+        EXPECT_EQ(sent.inner[0].audioFrame, audioFrame(sequence));
+        ASSERT_TRUE(sent.inner[0].targetViewerIds);
+        auto targets = *sent.inner[0].targetViewerIds;
+        std::sort(targets.begin(), targets.end());
+        EXPECT_EQ(targets, step.expectedTargets);
+    }
+    EXPECT_EQ(capture.systemAudio.size(), std::size(steps));
+    EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "subscription updated subscriber=Ben enabled=false subscribers=1 "
+                                         "quality=data_saver"));
+    EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "subscription updated subscriber=viewer enabled=true subscribers=3 "
+                                         "quality=maximum"));
+}
+
+TEST(ClientRelayConnectionAudioTest, SubscriberIsTheViewerNameTrimmedOfAllWhiteSpace)
+{
+    struct Case {
+        std::optional<std::string> viewerName;
+        std::string subscriber;
+    };
+    const Case cases[] = {
+        {"Anna", "Anna"},
+        {" Anna Lind \r\n", "Anna Lind"},
+        {"\tBen\n", "Ben"},
+        {"\vCleo\f", "Cleo"},
+        {"\u00a0Dan\u2028", "Dan"}, // no-break space, line separator
+        {" \n\t", "viewer"},
+        {"", "viewer"},
+        {std::nullopt, "viewer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.subscriber);
+        Harness h;
+        h.start();
+        h.secure();
+        h.deliver(message(Type::audioSubscribe, [&](RelayMessage& m) {
+            m.viewerName = c.viewerName;
+            m.audioSubscription = ClientAudioSubscriptionPayload{true, "high"};
+        }));
+        h.captures.last().hooks.audioFrame(audioFrame(1));
+        h.scheduler.runUntilIdle();
+        const auto sent = h.take();
+        ASSERT_EQ(sent.inner.size(), 1u);
+        EXPECT_EQ(sent.inner[0].targetViewerIds, std::vector<std::string>{c.subscriber});
+    }
+}
+
+TEST(ClientRelayConnectionAudioTest, SubscriptionWorksEncryptedAndBeforeTheCaptureExists)
+{
+    Harness h;
+    h.start();
+    h.deliver(message(Type::audioSubscribe, [](RelayMessage& m) {
+        m.viewerName = "Anna";
+        m.audioSubscription = ClientAudioSubscriptionPayload{true, "high"};
+    }));
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{true}});
+    EXPECT_EQ(h.captures.count(), 0u);
+
+    h.secure();
+    h.takeEvents();
+    h.deliverSealed(message(Type::audioSubscribe, [](RelayMessage& m) {
+        m.viewerName = "Anna";
+        m.audioSubscription = ClientAudioSubscriptionPayload{false, "high"};
+    }));
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{false}});
+    EXPECT_EQ(h.captures.last().systemAudio,
+              (std::vector<FakeCaptureRecord::SystemAudio>{{false, "automatic"}}));
+}
+
+TEST(ClientRelayConnectionAudioTest, AtMostFourVoiceFramesAreInFlight)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.socket().completeAll();
+
+    auto sequences = [&] {
+        std::vector<std::string> out;
+        for (const auto& inner : h.take().inner) {
+            const auto& voice = inner.voiceCall.value();
+            out.push_back(voice.frame ? std::to_string(voice.frame->sequence) : voice.action);
+        }
+        return out;
+    };
+    for (std::int64_t i = 1; i <= 5; ++i) {
+        h.connection->sendVoiceCall(voicePayload("audio", i));
+    }
+    h.connection->sendVoiceCall(voicePayload("hangup"));
+    EXPECT_EQ(sequences(), (std::vector<std::string>{"1", "2", "3", "4", "hangup"}));
+    EXPECT_EQ(h.connection->voiceFramesInFlight(), 4);
+
+    h.socket().completeNext(true); // frame 1
+    h.connection->sendVoiceCall(voicePayload("audio", 6));
+    h.socket().completeNext(false); // frame 2: a failed send frees its slot too
+    h.connection->sendVoiceCall(voicePayload("audio", 7));
+    h.connection->sendVoiceCall(voicePayload("audio", 8));
+    EXPECT_EQ(sequences(), (std::vector<std::string>{"6", "7"}));
+    EXPECT_EQ(h.connection->voiceFramesInFlight(), 4);
+}
+
+// --- Removal, end of session, stop and failure ---------------------------------------------------
+
+TEST(ClientRelayConnectionLifecycleTest, RemovalRequestAnswersWithReadinessAndMarksTheEnd)
+{
+    struct Case {
+        std::optional<bool> canRemove;
+        std::optional<std::string> statusCode;
+        std::string text;
+        bool removeClient;
+    };
+    const Case cases[] = {
+        {true, std::nullopt, "[client.removal.ready]", true},
+        {false, "client_removal_not_ready", "[client.removal.not_ready]", false},
+        {std::nullopt, "client_removal_not_ready", "[client.removal.not_ready]", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Harness h({.canRemoveClient = c.canRemove});
+        h.start();
+        h.secure();
+        h.takeEvents();
+        h.deliverSealed(message(Type::clientRemovalRequest));
+        const auto sent = h.take();
+        ASSERT_EQ(sent.inner.size(), 1u);
+        EXPECT_TRUE(sent.plain.empty());
+        EXPECT_EQ(sent.inner[0], message(Type::clientRemovalStatus, [&](RelayMessage& m) {
+                      m.sessionCode = kCode;
+                      m.statusCode = c.statusCode;
+                      m.text = c.text;
+                  }));
+        EXPECT_TRUE(h.events.empty());
+        h.deliver(message(Type::supportEnded));
+        EXPECT_EQ(h.takeEvents(), Events{relayEvent::SupportEnded{c.removeClient}});
+    }
+}
+
+TEST(ClientRelayConnectionLifecycleTest, EndSessionTellsTheViewerThenStops)
+{
+    const auto sessionEnd = message(Type::sessionEnd, [](RelayMessage& m) {
+        m.sessionCode = kCode;
+        m.text = "[status.ended]";
+    });
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> reach;
+        bool encrypted;
+    };
+    const Case cases[] = {
+        {"connected", [](Harness&) {}, false},
+        {"support started", [](Harness& h) { h.deliver(message(Type::supportStarted)); }, false},
+        {"viewer ready", [](Harness& h) { h.secure(); }, true},
+    };
+    for (const bool directTakes : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (directTakes ? ", direct channel up" : ""));
+            Harness h({.direct = true});
+            h.direct.takesControl = directTakes;
+            h.start();
+            c.reach(h);
+            h.take();
+            h.takeEvents();
+
+            h.connection->endSession();
+            const auto sent = h.take();
+            EXPECT_EQ(sent.plain, c.encrypted ? std::vector<RelayMessage>{} : std::vector<RelayMessage>{sessionEnd});
+            EXPECT_EQ(sent.inner, c.encrypted ? std::vector<RelayMessage>{sessionEnd} : std::vector<RelayMessage>{});
+            EXPECT_EQ(h.direct.controlOffers, std::vector<RelayMessage>{sessionEnd});
+            EXPECT_TRUE(h.socket().closed);
+            EXPECT_FALSE(h.connection->isConnected());
+            EXPECT_TRUE(h.connection->activeCode().empty());
+            EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{false}});
+        }
+    }
+
+    Harness idle;
+    idle.connection->endSession();
+    EXPECT_EQ(idle.sockets.count(), 0u);
+    EXPECT_TRUE(idle.events.empty());
+}
+
+TEST(ClientRelayConnectionLifecycleTest, StopClosesEverythingAndANewStartBeginsAfresh)
+{
+    Harness h({.direct = true});
+    h.start();
+    h.secure();
+    h.socket().completeAll();
+    h.direct.callbacks.onConnectionChanged(true);
+    h.scheduler.runUntilIdle();
+    h.deliver(message(Type::audioSubscribe, [](RelayMessage& m) {
+        m.viewerName = "Anna";
+        m.audioSubscription = ClientAudioSubscriptionPayload{true, "high"};
+    }));
+    h.frameFromCapture("frame-A", true);
+    h.frameFromCapture("frame-B");
+    h.frameFromCapture("frame-C");
+    for (std::int64_t i = 1; i <= 4; ++i) {
+        h.connection->sendVoiceCall(voicePayload("audio", i));
+    }
+    ASSERT_EQ(h.connection->videoOutboxSize(), 2u);
+    ASSERT_EQ(h.connection->voiceFramesInFlight(), 4);
+    ASSERT_EQ(h.input->enabled, true);
+    auto& capture = h.captures.last();
+    ASSERT_EQ(capture.stops, 0);
+    h.takeEvents();
+
+    h.connection->stop();
+    EXPECT_EQ(h.input->enabled, false);
+    EXPECT_TRUE(h.socket().closed);
+    EXPECT_FALSE(h.connection->isConnected());
+    EXPECT_EQ(h.connection->encryptionSession(), nullptr);
+    EXPECT_TRUE(h.connection->activeCode().empty());
+    EXPECT_EQ(capture.stops, 1);
+    EXPECT_TRUE(capture.destroyed);
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+    EXPECT_EQ(h.connection->voiceFramesInFlight(), 0);
+    EXPECT_TRUE(h.connection->systemAudioSubscriptions().empty());
+    EXPECT_EQ(h.direct.resets, 1);
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{false}});
+
+    // Late completions of the closed socket change nothing.
+    h.socket().completeAll(true);
+    EXPECT_EQ(h.connection->voiceFramesInFlight(), 0);
+
+    // A new start: new socket, new encryption session, new capture, a full voice budget and
+    // no leftover direct route.
+    h.viewers.clear(); // the old viewer holds the old session's key
+    h.start();
+    ASSERT_EQ(h.sockets.count(), 2u);
+    h.secure("viewer-ben-desktop");
+    EXPECT_EQ(h.captures.count(), 2u);
+    EXPECT_EQ(h.captures.last().starts, 1);
+    h.deliver(message(Type::transportRoute, [](RelayMessage& m) { m.text = "direct"; }));
+    EXPECT_FALSE(h.connection->relayVideoSuppressed());
+    for (std::int64_t i = 1; i <= 4; ++i) {
+        h.connection->sendVoiceCall(voicePayload("audio", i));
+    }
+    EXPECT_EQ(h.take().inner.size(), 4u);
+}
+
+TEST(ClientRelayConnectionLifecycleTest, SocketFailureDisconnectsAndLeavesTheConnectionIdle)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.socket().completeAll();
+    h.takeEvents();
+    h.frameFromCapture("frame-A", true);
+    h.frameFromCapture("frame-B");
+    h.frameFromCapture("frame-C");
+
+    h.socket().fail("The remote host closed the connection");
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::Disconnected{"The remote host closed the connection"}});
+    EXPECT_TRUE(h.logged("CONNECTION", "disconnected error=The remote host closed the connection"));
+    EXPECT_FALSE(h.connection->isConnected());
+    EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
+    h.scheduler.runUntilIdle();
+    EXPECT_TRUE(h.socket().destroyed);
+    EXPECT_FALSE(h.socket().destroyedInsideCallback);
+
+    h.start(true);
+    EXPECT_EQ(h.sockets.count(), 2u);
+    EXPECT_TRUE(h.connection->isConnected());
+    EXPECT_TRUE(QUrlQuery(h.socket().url).hasQueryItem("recoveryGeneration"));
+}
+
+TEST(ClientRelayConnectionLifecycleTest, StoppingFromTheEventHandlerKeepsTheSocketUntilItsCallbackReturns)
+{
+    // The model stops the connection when it learns that support ended or recovery expired,
+    // from inside the handler, i.e. inside the socket's message callback.
+    struct Case {
+        const char* name;
+        bool recovering;
+        RelayMessage incoming;
+    };
+    const Case cases[] = {
+        {"support ended", false, message(Type::supportEnded)},
+        {"recovery expired", true, message(Type::error)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.onEvent = [&](const ClientRelayEvent& event) {
+            if (!std::holds_alternative<relayEvent::SystemAudioActive>(event)) {
+                h.connection->stop();
+            }
+        };
+        h.start(c.recovering);
+        h.deliver(c.incoming);
+        EXPECT_TRUE(h.socket().closed);
+        EXPECT_FALSE(h.connection->isConnected());
+        EXPECT_FALSE(h.socket().destroyedInsideCallback);
+        h.scheduler.runUntilIdle();
+    }
+}
