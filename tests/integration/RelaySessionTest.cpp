@@ -1,0 +1,261 @@
+// The client's relay connection against the real development relay and the real headless
+// viewer, over TLS on 127.0.0.1: registration, approval, the key exchange with the same
+// verification code on both sides, encrypted messages both ways, video through the outbox,
+// garbage from the relay, a dropped connection and a certificate the client must refuse.
+
+#include "core/ClientDiagnosticLog.h"
+#include "platform/fake/FakeHostInfo.h"
+#include "platform/linux/QtScheduler.h"
+#include "platform/linux/SystemClock.h"
+#include "relay/ClientRelayConnection.h"
+#include "relay/QtRelaySocket.h"
+#include "relay/RelayMessageCodec.h"
+#include "relay/RelayMessageType.h"
+#include "relay/RelayTlsConfiguration.h"
+#include "relay/RelayFakes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWebSocket>
+
+#include <gtest/gtest.h>
+
+using namespace doorwarden;
+
+namespace {
+
+constexpr int kWaitMs = 15000;
+const std::string kCode = "482913";
+
+// Runs the event loop until `done` holds or the wait runs out.
+bool spinUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return done();
+}
+
+// A program whose standard output is read line by line.
+class Program {
+public:
+    void start(const QString& path, const QStringList& arguments)
+    {
+        process_.setProgram(path);
+        process_.setArguments(arguments);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+            while (process_.canReadLine()) {
+                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+            }
+        });
+        process_.start();
+    }
+
+    ~Program()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    // The first line matching `pattern` (waiting for it), or an empty string.
+    QString waitForLine(const QString& pattern)
+    {
+        const QRegularExpression expression(pattern);
+        QString found;
+        spinUntil([&] {
+            for (const auto& line : lines_) {
+                if (expression.match(line).hasMatch()) {
+                    found = line;
+                    return true;
+                }
+            }
+            return process_.state() == QProcess::NotRunning;
+        });
+        return found;
+    }
+
+    qsizetype countLines(const QString& pattern) const { return lines_.filter(QRegularExpression(pattern)).size(); }
+    void write(const QString& line) { process_.write((line + "\n").toUtf8()); }
+    const QStringList& lines() const { return lines_; }
+
+private:
+    QProcess process_;
+    QStringList lines_;
+};
+
+class RelaySessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM),
+                    {QStringLiteral("--generate-ca"), stateDir.path(), QStringLiteral("--port"), QStringLiteral("0")});
+        const QString listening = relay.waitForLine(QStringLiteral("^listening wss://"));
+        ASSERT_FALSE(listening.isEmpty()) << "the relay did not start";
+        endpoint = listening.section(' ', 1);
+        caFile = stateDir.filePath(QStringLiteral("ca.pem"));
+        ASSERT_FALSE(relay.waitForLine(QStringLiteral("^ca-file ")).isEmpty());
+    }
+
+    std::unique_ptr<ClientRelayConnection> makeConnection(const QString& trustedCa)
+    {
+        auto input = std::make_unique<FakeRemoteInput>();
+        remoteInput = input.get();
+        auto tls = RelayTlsConfiguration::make(trustedCa);
+        return std::make_unique<ClientRelayConnection>(ClientRelayConnection::Dependencies{
+            .scheduler = scheduler,
+            .clock = SystemClock::instance(),
+            .log = ClientDiagnosticLog::shared(),
+            .host = host,
+            .random = RandomSource::system(),
+            .socketFactory = [tls] { return std::make_unique<QtRelaySocket>(*tls); },
+            .remoteInput = std::move(input),
+            .captureFactory = {},
+            .direct = nullptr,
+            .canRemoveClient = [] { return false; },
+            .localizedText = [](std::string_view key) { return QString::fromUtf8(key.data(), qsizetype(key.size())); },
+            .relayEndpoint = endpoint,
+        });
+    }
+
+    template <typename Event>
+    const Event* waitFor()
+    {
+        const Event* found = nullptr;
+        spinUntil([&] {
+            for (const auto& event : events) {
+                if (const auto* match = std::get_if<Event>(&event)) {
+                    found = match;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    ClientRelayConnection::EventHandler recorder()
+    {
+        return [this](const ClientRelayEvent& event) { events.push_back(event); };
+    }
+
+    // Sends one control command to the relay and waits for its answer.
+    QString control(const QString& command)
+    {
+        QWebSocket socket;
+        socket.setSslConfiguration(*RelayTlsConfiguration::make(caFile));
+        QString answer;
+        QObject::connect(&socket, &QWebSocket::connected, [&] { socket.sendTextMessage(command); });
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& text) { answer = text; });
+        socket.open(QUrl(endpoint + QStringLiteral("/doorwarden/ws?role=control&code=") + QString::fromStdString(kCode)));
+        spinUntil([&] { return !answer.isEmpty(); });
+        socket.close();
+        return answer;
+    }
+
+    QTemporaryDir stateDir;
+    Program relay;
+    QString endpoint;
+    QString caFile;
+    QtScheduler scheduler;
+    FakeHostInfo host;
+    FakeRemoteInput* remoteInput = nullptr;
+    std::vector<ClientRelayEvent> events;
+};
+
+} // namespace
+
+TEST_F(RelaySessionTest, ViewerAndClientRunASecuredSessionThroughTheRelay)
+{
+    auto connection = makeConnection(caFile);
+    connection->start(kCode, std::string(64, 'a'), false, false, recorder());
+    const auto* created = waitFor<relayEvent::SessionCreated>();
+    ASSERT_NE(created, nullptr) << "no session_created";
+    EXPECT_EQ(created->code, kCode);
+    EXPECT_EQ(created->resumeToken, std::string(64, 'a'));
+
+    Program viewer;
+    viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
+                 {QStringLiteral("--relay"), endpoint, QStringLiteral("--ca-file"), caFile, QStringLiteral("--code"),
+                  QString::fromStdString(kCode), QStringLiteral("--stdin"), QStringLiteral("--verbose")});
+    ASSERT_NE(waitFor<relayEvent::ViewerRequested>(), nullptr);
+    connection->sendApproval();
+
+    const auto* ready = waitFor<relayEvent::EncryptionReady>();
+    ASSERT_NE(ready, nullptr) << "the key exchange did not finish";
+    const QString viewerCode = viewer.waitForLine(QStringLiteral("^verification_code ")).section(' ', 1);
+    EXPECT_EQ(viewerCode.toStdString(), ready->verificationCode);
+    ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^encryption_ready$")).isEmpty());
+
+    // Client to viewer, encrypted.
+    connection->sendClipboard(ClientClipboardPayload{.action = "session_chat", .kind = "text", .changeId = "c1",
+                                                     .batchId = "b1", .text = "안녕하세요", .displayName = "Customer",
+                                                     .itemCount = 1, .containsDirectory = false});
+    const QString inner = viewer.waitForLine(QStringLiteral("^inner .*\"clipboard\""));
+    ASSERT_FALSE(inner.isEmpty());
+    EXPECT_TRUE(inner.contains(QStringLiteral("안녕하세요")));
+
+    // Viewer to client: a plain input event is refused, the encrypted one is obeyed.
+    const QString inputJson =
+        QStringLiteral(R"({"type":"input_event","directSequence":0,"input":{"eventType":"mouse_move","x":0.5,)"
+                       R"("y":0.25,"delta":0,"keyCode":0,"alt":false,"control":false,"shift":false}})");
+    viewer.write(QStringLiteral("plain ") + inputJson);
+    viewer.write(inputJson);
+    ASSERT_TRUE(spinUntil([&] { return !remoteInput->handled.empty(); }));
+    viewer.write(QStringLiteral(R"({"type":"power_command","directSequence":0,"powerAction":"restart"})"));
+    ASSERT_NE(waitFor<relayEvent::PowerCommand>(), nullptr);
+    EXPECT_EQ(remoteInput->handled.size(), 1u) << "the plain input event must not reach the injector";
+    EXPECT_DOUBLE_EQ(remoteInput->handled[0].x, 0.5);
+
+    // Garbage from the relay is ignored and the connection stays up.
+    EXPECT_EQ(control(QStringLiteral("send_raw %1 {not json").arg(QString::fromStdString(kCode))), QStringLiteral("ok"));
+    EXPECT_EQ(control(QStringLiteral("send_binary_raw %1 00ff10").arg(QString::fromStdString(kCode))),
+              QStringLiteral("ok"));
+
+    // Video through the outbox, in order, opened by the viewer.
+    for (int i = 0; i < 3; ++i) {
+        QByteArray frame(250 * 1024, static_cast<char>('a' + i));
+        connection->sendVideoFrame(frame, VideoFrameHeader::Kind::h264AccessUnit, i == 0, 1920, 1080, 1920, 1080);
+    }
+    ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^video frame=3 ")).isEmpty());
+    EXPECT_EQ(viewer.countLines(QStringLiteral("^video frame=\\d+ kind=h264 key=\\d bytes=256000 width=1920 height=1080$")), 3);
+    EXPECT_TRUE(connection->isConnected());
+
+    // The viewer ends the session.
+    viewer.write(QStringLiteral("end"));
+    ASSERT_NE(waitFor<relayEvent::SupportEnded>(), nullptr);
+    connection->stop();
+}
+
+TEST_F(RelaySessionTest, DroppedConnectionRaisesDisconnected)
+{
+    auto connection = makeConnection(caFile);
+    connection->start(kCode, std::nullopt, false, false, recorder());
+    ASSERT_NE(waitFor<relayEvent::SessionCreated>(), nullptr);
+
+    EXPECT_EQ(control(QStringLiteral("drop_client %1").arg(QString::fromStdString(kCode))), QStringLiteral("ok"));
+    const auto* disconnected = waitFor<relayEvent::Disconnected>();
+    ASSERT_NE(disconnected, nullptr);
+    EXPECT_FALSE(disconnected->errorText.empty());
+    EXPECT_FALSE(connection->isConnected());
+}
+
+TEST_F(RelaySessionTest, RelayWithAnUntrustedCertificateIsRefused)
+{
+    auto connection = makeConnection(QString()); // the system's CAs only
+    connection->start(kCode, std::nullopt, false, false, recorder());
+    const auto* disconnected = waitFor<relayEvent::Disconnected>();
+    ASSERT_NE(disconnected, nullptr);
+    EXPECT_NE(disconnected->errorText.find("TLS"), std::string::npos) << disconnected->errorText;
+    EXPECT_FALSE(connection->isConnected());
+    for (const auto& event : events) {
+        EXPECT_FALSE(std::holds_alternative<relayEvent::SessionCreated>(event));
+    }
+}
