@@ -13,6 +13,7 @@
 #include "relay/RelayMessageType.h"
 #include "relay/RelayTlsConfiguration.h"
 #include "relay/RelayFakes.h"
+#include "support/EventLoopWait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,19 +28,8 @@ using namespace doorwarden;
 
 namespace {
 
-constexpr int kWaitMs = 15000;
 const std::string kCode = "482913";
 
-// Runs the event loop until `done` holds or the wait runs out.
-bool spinUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done() && elapsed.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return done();
-}
 
 // A program whose standard output is read line by line.
 class Program {

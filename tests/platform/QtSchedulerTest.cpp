@@ -1,8 +1,7 @@
 #include "platform/linux/QtScheduler.h"
+#include "support/EventLoopWait.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 
 #include <gtest/gtest.h>
 
@@ -14,16 +13,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Runs the real event loop until `done` holds, for at most five seconds.
-bool spinUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done() && elapsed.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
-    return done();
-}
 
 } // namespace
 

@@ -17,6 +17,8 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "support/EventLoopWait.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -43,16 +45,6 @@ namespace {
 
 const QString code = QStringLiteral("123456");
 
-// Runs the event loop until `done` holds, for at most five seconds.
-bool spinUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done() && elapsed.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
-    return done();
-}
 
 std::string wire(RelayMessageType type)
 {

@@ -1,4 +1,7 @@
 #include "viewer/HeadlessViewer.h"
+#include "tools/relay/DevelopmentCertificates.h"
+#include "relay/crypto/Sha256.h"
+#include "support/EventLoopWait.h"
 
 #include "relay/ClientSessionE2EE.h"
 #include "relay/RelayMessageCodec.h"
@@ -22,10 +25,6 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <chrono>
 #include <functional>
@@ -49,89 +48,9 @@ QString qs(const std::string& text)
     return QString::fromStdString(text);
 }
 
-std::span<const std::uint8_t> bytesOf(const std::string& text)
-{
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
-// Runs the event loop until `done` holds or `timeout` passes; true when it holds.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s)
-{
-    bool expired = false;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, [&expired] { expired = true; });
-    deadline.start(timeout);
-    while (!done() && !expired) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return done();
-}
 
 // ---- A throw-away certificate for 127.0.0.1 --------------------------------------------
-
-struct PemCertificate {
-    QByteArray certificate;
-    QByteArray privateKey;
-};
-
-QByteArray pemOf(const std::function<int(BIO*)>& write)
-{
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-    if (!bio || write(bio.get()) != 1) {
-        return {};
-    }
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return QByteArray(data, static_cast<qsizetype>(size));
-}
-
-// A self-signed P-256 certificate for the IP address 127.0.0.1, valid for a day.
-PemCertificate makeCertificate()
-{
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
-    if (!key || !certificate) {
-        return {};
-    }
-    X509* cert = certificate.get();
-    X509_set_version(cert, 2);
-    std::unique_ptr<BIGNUM, decltype(&BN_free)> serial(BN_new(), BN_free);
-    BN_rand(serial.get(), 64, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
-    BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert));
-    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-    X509_set_pubkey(cert, key.get());
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
-                               0);
-    X509_set_issuer_name(cert, name);
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
-    const std::pair<int, const char*> extensions[] = {
-        {NID_basic_constraints, "critical,CA:TRUE"},
-        {NID_key_usage, "critical,digitalSignature,keyCertSign"},
-        {NID_ext_key_usage, "serverAuth"},
-        {NID_subject_key_identifier, "hash"},
-        {NID_subject_alt_name, "IP:127.0.0.1"},
-    };
-    for (const auto& [nid, value] : extensions) {
-        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-        if (!extension) {
-            return {};
-        }
-        X509_add_ext(cert, extension, -1);
-        X509_EXTENSION_free(extension);
-    }
-    if (X509_sign(cert, key.get(), EVP_sha256()) == 0) {
-        return {};
-    }
-    return {pemOf([cert](BIO* bio) { return PEM_write_bio_X509(bio, cert); }),
-            pemOf([&key](BIO* bio) {
-                return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-            })};
-}
 
 // ---- The other end: relay and client in one ---------------------------------------------
 
@@ -140,14 +59,14 @@ PemCertificate makeCertificate()
 // whatever the viewer sends is recorded.
 class FakeRelay {
 public:
-    FakeRelay(const PemCertificate& pem, bool answerWithError = false)
+    FakeRelay(const DevelopmentCertificates& pem, bool answerWithError = false)
         : server_(QStringLiteral("fake relay"), QWebSocketServer::SecureMode)
         , session_(kCode)
         , answerWithError_(answerWithError)
     {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificate(QSslCertificate(pem.certificate, QSsl::Pem));
-        tls.setPrivateKey(QSslKey(pem.privateKey, QSsl::Ec, QSsl::Pem));
+        tls.setLocalCertificate(QSslCertificate(pem.serverCertificatePem(), QSsl::Pem));
+        tls.setPrivateKey(QSslKey(pem.serverKeyPem(), QSsl::Ec, QSsl::Pem));
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         server_.setSslConfiguration(tls);
         QObject::connect(&server_, &QWebSocketServer::newConnection, [this] { accept(); });
@@ -300,12 +219,11 @@ protected:
     static void SetUpTestSuite()
     {
         files_ = std::make_unique<QTemporaryDir>();
-        trusted_ = makeCertificate();
-        const PemCertificate impostor = makeCertificate();
-        ASSERT_FALSE(trusted_.certificate.isEmpty());
-        ASSERT_FALSE(impostor.certificate.isEmpty());
-        writeFile(caFile(), trusted_.certificate);
-        writeFile(impostorCaFile(), impostor.certificate);
+        trusted_ = DevelopmentCertificates::generate();
+        const auto impostor = DevelopmentCertificates::generate();
+        ASSERT_TRUE(trusted_ && impostor);
+        writeFile(caFile(), trusted_->caCertificatePem());
+        writeFile(impostorCaFile(), impostor->caCertificatePem());
         writeFile(notACertificateFile(), "not a certificate\n");
     }
 
@@ -343,7 +261,7 @@ protected:
     void startEncryptedSession(FakeRelay& relay, HeadlessViewerOptions options)
     {
         startViewer(std::move(options));
-        ASSERT_TRUE(waitUntil([&] { return relay.isReady() && printed(QStringLiteral("encryption_ready")); }))
+        ASSERT_TRUE(spinUntil([&] { return relay.isReady() && printed(QStringLiteral("encryption_ready")); }))
             << transcript().join(QLatin1Char('\n')).toStdString();
     }
 
@@ -362,10 +280,10 @@ protected:
         const auto lines = transcript();
         return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(prefix); });
     }
-    bool waitForExit() { return waitUntil([this] { return exitCode_.has_value(); }); }
+    bool waitForExit() { return spinUntil([this] { return exitCode_.has_value(); }); }
 
     static inline std::unique_ptr<QTemporaryDir> files_;
-    static inline PemCertificate trusted_;
+    static inline std::optional<DevelopmentCertificates> trusted_;
 
     QBuffer output_;
     std::unique_ptr<HeadlessViewer> viewer_;
@@ -376,7 +294,7 @@ protected:
 
 TEST_F(HeadlessViewerTest, JoinsExchangesKeysAndReportsTheClientsTraffic)
 {
-    FakeRelay relay(trusted_);
+    FakeRelay relay(*trusted_);
     ASSERT_TRUE(relay.isListening());
     const QTemporaryDir frames;
     HeadlessViewerOptions options = optionsFor(relay);
@@ -389,7 +307,7 @@ TEST_F(HeadlessViewerTest, JoinsExchangesKeysAndReportsTheClientsTraffic)
                              u"\"changeId\":\"c2\",\"batchId\":\"b2\",\"text\":\"typed\",\"displayName\":\"Agent\","
                              u"\"itemCount\":1,\"containsDirectory\":false}}");
 
-    ASSERT_TRUE(waitUntil([&] { return relay.innerFromViewer.size() == 2; }))
+    ASSERT_TRUE(spinUntil([&] { return relay.innerFromViewer.size() == 2; }))
         << transcript().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(relay.innerFromViewer[0], clipboardMessage("from --send"));
     RelayMessage typed = clipboardMessage("typed");
@@ -422,7 +340,7 @@ TEST_F(HeadlessViewerTest, JoinsExchangesKeysAndReportsTheClientsTraffic)
 
     ASSERT_TRUE(waitForExit());
     EXPECT_EQ(*exitCode_, 0);
-    ASSERT_TRUE(waitUntil([&] { return relay.closeCode.has_value(); }));
+    ASSERT_TRUE(spinUntil([&] { return relay.closeCode.has_value(); }));
     EXPECT_EQ(*relay.closeCode, 1000);
 
     const QStringList expected = {
@@ -449,14 +367,14 @@ TEST_F(HeadlessViewerTest, JoinsExchangesKeysAndReportsTheClientsTraffic)
 
 TEST_F(HeadlessViewerTest, KeepsRunningAfterTheSessionEndsWhenAskedAndExitsCleanlyOnClose)
 {
-    FakeRelay relay(trusted_);
+    FakeRelay relay(*trusted_);
     HeadlessViewerOptions options = optionsFor(relay);
     options.exitOnSessionEnd = false;
     startEncryptedSession(relay, options);
 
     relay.sendInner(sessionEndMessage());
     relay.sendInner(clipboardMessage("still here"));
-    ASSERT_TRUE(waitUntil([&] { return printed(QStringLiteral("inner ") + qs(RelayMessageCodec::encode(clipboardMessage("still here")))); }));
+    ASSERT_TRUE(spinUntil([&] { return printed(QStringLiteral("inner ") + qs(RelayMessageCodec::encode(clipboardMessage("still here")))); }));
     EXPECT_FALSE(exitCode_.has_value());
 
     relay.close();
@@ -491,7 +409,7 @@ TEST_F(HeadlessViewerTest, InputLinesReachTheClientAsTheirCommandSays)
         output_.buffer().clear();
         output_.seek(0);
         exitCode_.reset();
-        FakeRelay relay(trusted_);
+        FakeRelay relay(*trusted_);
         relay.closeOnViewerSessionEnd = true;
         startEncryptedSession(relay, optionsFor(relay));
 
@@ -499,7 +417,7 @@ TEST_F(HeadlessViewerTest, InputLinesReachTheClientAsTheirCommandSays)
             viewer_->handleInputLine(qs(line));
         }
         ASSERT_TRUE(waitForExit()) << transcript().join(QLatin1Char('\n')).toStdString();
-        ASSERT_TRUE(waitUntil([&] { return relay.closeCode.has_value(); }));
+        ASSERT_TRUE(spinUntil([&] { return relay.closeCode.has_value(); }));
         EXPECT_EQ(*exitCode_, 0);
         EXPECT_EQ(*relay.closeCode, 1000);
         EXPECT_EQ(relay.plainFromViewer, c.plainAtClient);
@@ -521,7 +439,7 @@ TEST_F(HeadlessViewerTest, CountsAndSavesVideoFramesDropsForgedOnesAndStopsAfter
         output_.buffer().clear();
         output_.seek(0);
         exitCode_.reset();
-        FakeRelay relay(trusted_);
+        FakeRelay relay(*trusted_);
         const QTemporaryDir frames;
         HeadlessViewerOptions options = optionsFor(relay);
         options.exitAfterFrames = 3;
@@ -577,7 +495,7 @@ TEST_F(HeadlessViewerTest, CountsAndSavesVideoFramesDropsForgedOnesAndStopsAfter
 
 TEST_F(HeadlessViewerTest, ReportsTheRelaysErrorAndFails)
 {
-    FakeRelay relay(trusted_, /*answerWithError=*/true);
+    FakeRelay relay(*trusted_, /*answerWithError=*/true);
     startViewer(optionsFor(relay));
     ASSERT_TRUE(waitForExit());
     EXPECT_EQ(*exitCode_, 1);
@@ -587,7 +505,7 @@ TEST_F(HeadlessViewerTest, ReportsTheRelaysErrorAndFails)
 
 TEST_F(HeadlessViewerTest, ConnectionFailuresPrintAnErrorAndExitNonZero)
 {
-    FakeRelay relay(trusted_);
+    FakeRelay relay(*trusted_);
     QTcpServer closedPort;
     ASSERT_TRUE(closedPort.listen(QHostAddress::LocalHost, 0));
     const quint16 unusedPort = closedPort.serverPort();
