@@ -504,6 +504,27 @@ void ClientRelayConnection::sendErrorReport(const ClientErrorReportPayload& repo
               }));
 }
 
+void ClientRelayConnection::submitPendingErrorReports()
+{
+    if (dependencies_.loadPendingErrorReports) {
+        submitNextPendingReport(dependencies_.loadPendingErrorReports(), 0);
+    }
+}
+
+void ClientRelayConnection::submitNextPendingReport(std::vector<ClientErrorReportPayload> reports, std::size_t next)
+{
+    if (next >= reports.size()) {
+        return;
+    }
+    const auto report = reports[next];
+    sendErrorReport(report, weakGuarded(this, [reports = std::move(reports), next](ClientRelayConnection& self,
+                                                                                 bool sent) {
+                        if (sent) {
+                            self.submitNextPendingReport(reports, next + 1);
+                        }
+                    }));
+}
+
 void ClientRelayConnection::startCapture()
 {
     if (!dependencies_.captureFactory) {

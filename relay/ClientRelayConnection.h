@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace doorwarden {
 
@@ -52,6 +53,8 @@ public:
         RelayDirectTransport* direct = nullptr;   // absent: every message goes over the relay
         std::function<bool()> canRemoveClient;    // whether the client may remove itself now
         std::function<QString(std::string_view key)> localizedText;
+        // The stored reports not yet accepted by the relay, oldest first (empty: none).
+        std::function<std::vector<ClientErrorReportPayload>()> loadPendingErrorReports;
         QString relayEndpoint;                    // scheme, host and port, e.g. "wss://relay.example:443"
     };
 
@@ -82,6 +85,9 @@ public:
     void sendVoiceCall(const VoiceCallPayload& payload);
     // Plain "error_report_submit"; `done` learns whether the socket took it.
     void sendErrorReport(const ClientErrorReportPayload& report, std::function<void(bool sent)> done = {});
+    // Sends the stored pending reports in order, each after the previous one left; they stay
+    // stored until the relay accepts them.
+    void submitPendingErrorReports();
 
     // Fed by the capture (after the hop to the main thread).
     void sendVideoFrame(const QByteArray& frame, VideoFrameHeader::Kind kind, bool isKeyFrame, std::int64_t width,
@@ -115,6 +121,7 @@ private:
     void handleAudioSubscription(const RelayMessage& message);
     void handleRemovalRequest();
     void handleErrorReportCollect(const RelayMessage& message);
+    void submitNextPendingReport(std::vector<ClientErrorReportPayload> reports, std::size_t next);
     void startCapture();
     void drainVideoOutbox();
 

@@ -111,6 +111,7 @@ protected:
             .direct = nullptr,
             .canRemoveClient = [] { return false; },
             .localizedText = [](std::string_view key) { return QString::fromUtf8(key.data(), qsizetype(key.size())); },
+            .loadPendingErrorReports = {},
             .relayEndpoint = endpoint,
         });
     }

@@ -284,6 +284,7 @@ public:
             .direct = options.direct ? &direct : nullptr,
             .canRemoveClient = std::move(canRemove),
             .localizedText = [](std::string_view key) { return QStringLiteral("[%1]").arg(QString::fromUtf8(key)); },
+            .loadPendingErrorReports = [this] { return pendingReports; },
             .relayEndpoint = options.endpoint,
         });
     }
@@ -404,6 +405,7 @@ public:
     ManualClock clock;
     ManualScheduler scheduler{clock};
     FakeHostInfo host;
+    std::vector<ClientErrorReportPayload> pendingReports; // what the connection finds stored
     ClientDiagnosticLog log{clock, host};
     FakeRelaySockets sockets;
     FakeCaptures captures;
@@ -1688,4 +1690,37 @@ TEST(ClientRelayConnectionLifecycleTest, StoppingFromTheEventHandlerKeepsTheSock
         EXPECT_FALSE(h.socket().destroyedInsideCallback);
         h.scheduler.runUntilIdle();
     }
+}
+
+TEST(ClientRelayConnectionErrorReportTest, PendingReportsGoOutInOrderEachAfterThePreviousLeft)
+{
+    Harness h;
+    for (const char* id : {"r-1", "r-2", "r-3"}) {
+        ClientErrorReportPayload report;
+        report.reportId = id;
+        report.requestedBy = "customer";
+        report.component = "Client";
+        h.pendingReports.push_back(report);
+    }
+    h.start();
+    const std::size_t before = h.socket().sent.size();
+    h.connection->submitPendingErrorReports();
+
+    std::vector<std::string> submitted;
+    auto collect = [&] {
+        submitted.clear();
+        for (const auto& sent : h.socket().texts(before)) {
+            if (sent && sent->type == nameOf(Type::errorReportSubmit) && sent->errorReport) {
+                submitted.push_back(sent->errorReport->reportId);
+            }
+        }
+    };
+    collect();
+    EXPECT_EQ(submitted, std::vector<std::string>{"r-1"}) << "the next report waits for the previous send";
+    ASSERT_TRUE(h.socket().completeNext(true));
+    collect();
+    EXPECT_EQ(submitted, (std::vector<std::string>{"r-1", "r-2"}));
+    ASSERT_TRUE(h.socket().completeNext(false)); // a failed send stops the run; the rest stay stored
+    collect();
+    EXPECT_EQ(submitted, (std::vector<std::string>{"r-1", "r-2"}));
 }
