@@ -559,15 +559,10 @@ void ClientRelayConnection::sendVideoFrame(const QByteArray& frame, VideoFrameHe
                                            std::int64_t displayHeight)
 {
     if (dependencies_.direct) {
-        VideoFrameHeader header;
-        header.kind = kind;
-        header.isKeyFrame = isKeyFrame;
-        header.width = static_cast<std::int32_t>(width);
-        header.height = static_cast<std::int32_t>(height);
-        header.displayWidth = static_cast<std::int32_t>(displayWidth);
-        header.displayHeight = static_cast<std::int32_t>(displayHeight);
-        header.bodyLength = static_cast<std::uint32_t>(frame.size());
-        dependencies_.direct->offerVideo(frame, header);
+        if (const auto header = VideoFrameHeader::of(kind, isKeyFrame, 0, width, height, displayWidth, displayHeight,
+                                                     static_cast<std::size_t>(frame.size()))) {
+            dependencies_.direct->offerVideo(frame, *header);
+        }
     }
     if (!socket_ || !e2ee_ || relayVideoSuppressed_) {
         return;

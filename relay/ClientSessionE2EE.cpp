@@ -30,10 +30,6 @@ std::size_t characterCount(const std::string& text)
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
-bool fitsInt32(std::int64_t value)
-{
-    return value >= INT32_MIN && value <= INT32_MAX;
-}
 
 } // namespace
 
@@ -155,23 +151,15 @@ E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::sealVideo(std::span<con
     }
     constexpr std::size_t kCounterSize = 8;
     const std::size_t bodyLength = kCounterSize + frame.size() + std::tuple_size_v<aesGcm::Tag>;
-    if (!fitsInt32(info.width) || !fitsInt32(info.height) || !fitsInt32(info.displayWidth) ||
-        !fitsInt32(info.displayHeight) || bodyLength > UINT32_MAX || frame.size() > INT_MAX) {
+    const auto header = VideoFrameHeader::of(info.kind, info.isKeyFrame, info.sequence, info.width, info.height,
+                                             info.displayWidth, info.displayHeight, bodyLength);
+    if (!header || frame.size() > INT_MAX) {
         return ClientE2eeError::invalidFrame;
     }
-    VideoFrameHeader header;
-    header.kind = info.kind;
-    header.isKeyFrame = info.isKeyFrame;
-    header.sequence = info.sequence;
-    header.width = static_cast<std::int32_t>(info.width);
-    header.height = static_cast<std::int32_t>(info.height);
-    header.displayWidth = static_cast<std::int32_t>(info.displayWidth);
-    header.displayHeight = static_cast<std::int32_t>(info.displayHeight);
-    header.bodyLength = static_cast<std::uint32_t>(bodyLength);
 
     const auto counter = nextCounter();
     std::vector<std::uint8_t> sealed(VideoFrameHeader::size + bodyLength);
-    header.write(std::span<std::uint8_t, VideoFrameHeader::size>(sealed.data(), VideoFrameHeader::size));
+    header->write(std::span<std::uint8_t, VideoFrameHeader::size>(sealed.data(), VideoFrameHeader::size));
     auto* body = sealed.data() + VideoFrameHeader::size;
     for (std::size_t i = 0; i < kCounterSize; ++i) {
         body[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(counter) >> (56 - 8 * i));
@@ -179,7 +167,7 @@ E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::sealVideo(std::span<con
     const std::span<std::uint8_t> ciphertext(body + kCounterSize, frame.size());
     const auto tag = aesGcm::seal(groupKey_, e2ee::dataNonce(e2ee::kClientSenderId, counter),
                                   bytesOf(e2ee::dataAssociatedData(epoch_, e2ee::kClientSenderId, counter,
-                                                                   e2ee::videoDescriptor(header))),
+                                                                   e2ee::videoDescriptor(*header))),
                                   frame, ciphertext);
     std::copy(tag.begin(), tag.end(), ciphertext.end());
     return sealed;

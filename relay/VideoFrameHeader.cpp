@@ -1,6 +1,7 @@
 #include "relay/VideoFrameHeader.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace doorwarden {
 
@@ -23,6 +24,26 @@ std::uint32_t getLittleEndian(const std::uint8_t* in)
 }
 
 } // namespace
+
+std::optional<VideoFrameHeader> VideoFrameHeader::of(Kind kind, bool isKeyFrame, std::uint32_t sequence,
+                                                     std::int64_t width, std::int64_t height, std::int64_t displayWidth,
+                                                     std::int64_t displayHeight, std::size_t bodyLength)
+{
+    const auto fits = [](std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; };
+    if (!fits(width) || !fits(height) || !fits(displayWidth) || !fits(displayHeight) || bodyLength > UINT32_MAX) {
+        return std::nullopt;
+    }
+    VideoFrameHeader header;
+    header.kind = kind;
+    header.isKeyFrame = isKeyFrame;
+    header.sequence = sequence;
+    header.width = static_cast<std::int32_t>(width);
+    header.height = static_cast<std::int32_t>(height);
+    header.displayWidth = static_cast<std::int32_t>(displayWidth);
+    header.displayHeight = static_cast<std::int32_t>(displayHeight);
+    header.bodyLength = static_cast<std::uint32_t>(bodyLength);
+    return header;
+}
 
 void VideoFrameHeader::write(std::span<std::uint8_t, size> out) const
 {

@@ -26,6 +26,12 @@ struct VideoFrameHeader {
     std::int32_t displayHeight = 0;
     std::uint32_t bodyLength = 0;
 
+    // The header of a frame with a body of `bodyLength` bytes; absent when a size does not fit
+    // its field (the picture sizes are signed 32-bit, the body length unsigned 32-bit).
+    static std::optional<VideoFrameHeader> of(Kind kind, bool isKeyFrame, std::uint32_t sequence, std::int64_t width,
+                                              std::int64_t height, std::int64_t displayWidth,
+                                              std::int64_t displayHeight, std::size_t bodyLength);
+
     void write(std::span<std::uint8_t, size> out) const;
 
     // The header at the start of `bytes`; absent when the bytes are too short, the magic or

@@ -401,10 +401,8 @@ void DevelopmentRelay::onViewerText(const QString& code, QWebSocket* socket, con
     if (session == sessions_.end()) {
         return;
     }
-    auto& viewers = session->second.viewers;
-    const auto viewer = std::find_if(viewers.begin(), viewers.end(),
-                                     [socket](const DevelopmentRelayViewer& v) { return v.socket == socket; });
-    if (viewer == viewers.end()) {
+    const auto viewer = session->second.viewerOn(socket);
+    if (viewer == session->second.viewers.end()) {
         return;
     }
     if (!viewer->active) {
@@ -439,12 +437,10 @@ void DevelopmentRelay::onViewerDisconnected(const QString& code, QWebSocket* soc
     if (session == sessions_.end()) {
         return;
     }
-    auto& viewers = session->second.viewers;
-    const auto viewer = std::find_if(viewers.begin(), viewers.end(),
-                                     [socket](const DevelopmentRelayViewer& v) { return v.socket == socket; });
-    if (viewer != viewers.end()) {
+    const auto viewer = session->second.viewerOn(socket);
+    if (viewer != session->second.viewers.end()) {
         log(QStringLiteral("viewer left name=%1 code=%2").arg(viewer->name, code));
-        viewers.erase(viewer);
+        session->second.viewers.erase(viewer);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct DevelopmentRelaySession {
     // The client began a closing handshake, rather than its connection dropping.
     bool clientClosing = false;
     std::vector<DevelopmentRelayViewer> viewers;
+
+    // The viewer on `socket`, or viewers.end().
+    std::vector<DevelopmentRelayViewer>::iterator viewerOn(const QWebSocket* socket)
+    {
+        return std::find_if(viewers.begin(), viewers.end(),
+                            [socket](const DevelopmentRelayViewer& viewer) { return viewer.socket == socket; });
+    }
 
     // Traffic since the last summary line.
     std::uint64_t textToViewers = 0;
