@@ -1,9 +1,13 @@
-// The doorwarden front-end. For now it answers for the client's build, its language choice
-// and its diagnostics; sessions join it later.
+// The doorwarden front-end. It answers for the client's build, its language choice and its
+// diagnostics, and with --headless runs a support session without windows.
 
+#include "app/ClientApplication.h"
+#include "app/HeadlessFrontEnd.h"
+#include "app/TerminationSignals.h"
 #include "core/ClientBuildConfig.h"
 #include "core/ClientDiagnosticLog.h"
 #include "platform/linux/QSettingsPreferences.h"
+#include "relay/RelayTlsConfiguration.h"
 #include "ui/ClientLanguage.h"
 #include "ui/ClientLocalization.h"
 
@@ -11,7 +15,10 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <QUrl>
+
 #include <memory>
+#include <optional>
 
 using namespace doorwarden;
 
@@ -21,6 +28,56 @@ int fail(const QString& message)
 {
     QTextStream(stderr) << "doorwarden: " << message << "\nTry 'doorwarden --help'.\n";
     return 2;
+}
+
+// Runs a session without windows until it is over; the process's exit status.
+int runHeadless(const QCommandLineParser& parser, const QSslConfiguration& tls, const QString& relay)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QString stateFolder = parser.value(QStringLiteral("state-dir"));
+
+    // A restart at login resumes the session with the same relay and folders.
+    QStringList autostartArguments{QStringLiteral("--headless")};
+    for (const char* option : {"relay", "ca-file", "state-dir"}) {
+        const QString name = QString::fromLatin1(option);
+        if (parser.isSet(name)) {
+            autostartArguments << QStringLiteral("--") + name << parser.value(name);
+        }
+    }
+
+    HeadlessFrontEnd* frontEnd = nullptr;
+    ClientApplication application({
+        .relayEndpoint = relay,
+        .tls = tls,
+        .stateFolder = stateFolder,
+        .autostartArguments = autostartArguments,
+        .terminate = [&frontEnd] { frontEnd->applicationTerminated(); },
+        .showAlert =
+            [&err](const QString& title, const QString& message, const QString&) {
+                err << title << ": " << message << '\n';
+                err.flush();
+            },
+    });
+    HeadlessFrontEnd headless(application.model(), out, err);
+    frontEnd = &headless;
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &headless, [&headless] { headless.terminate(); });
+
+    int exitStatus = 0;
+    QObject::connect(&headless, &HeadlessFrontEnd::finished, [&exitStatus](int status) {
+        exitStatus = status;
+        QCoreApplication::exit(status);
+    });
+    bool finishedEarly = false;
+    QObject::connect(&headless, &HeadlessFrontEnd::finished, [&finishedEarly] { finishedEarly = true; });
+    const QString code = parser.value(QStringLiteral("code"));
+    headless.start(parser.isSet(QStringLiteral("code")) ? std::optional(code) : std::nullopt,
+                   parser.isSet(QStringLiteral("view-only")));
+    if (!finishedEarly) {
+        QCoreApplication::exec();
+    }
+    return exitStatus;
 }
 
 } // namespace
@@ -43,7 +100,23 @@ int main(int argc, char* argv[])
                                             QStringLiteral("code"));
     const QCommandLineOption diagnosticsOption(QStringLiteral("diagnostics"),
                                                QStringLiteral("Print the diagnostic report and exit."));
-    parser.addOptions({versionOption, stateDirOption, languageOption, diagnosticsOption});
+    const QCommandLineOption headlessOption(QStringLiteral("headless"),
+                                            QStringLiteral("Run a support session without windows, printing each "
+                                                           "state and status; resumes a stored session when no "
+                                                           "--code is given."));
+    const QCommandLineOption codeOption(QStringLiteral("code"), QStringLiteral("The six-digit support code."),
+                                        QStringLiteral("digits"));
+    const QCommandLineOption relayOption(QStringLiteral("relay"),
+                                         QStringLiteral("The relay to use (scheme, host and port), e.g. "
+                                                        "wss://127.0.0.1:8443."),
+                                         QStringLiteral("url"));
+    const QCommandLineOption caFileOption(QStringLiteral("ca-file"),
+                                          QStringLiteral("Also trust the CA certificate in this PEM file."),
+                                          QStringLiteral("path"));
+    const QCommandLineOption viewOnlyOption(QStringLiteral("view-only"),
+                                            QStringLiteral("Let the viewer watch without controlling."));
+    parser.addOptions({versionOption, stateDirOption, languageOption, diagnosticsOption, headlessOption, codeOption,
+                       relayOption, caFileOption, viewOnlyOption});
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(parser.errorText());
     }
@@ -74,6 +147,29 @@ int main(int argc, char* argv[])
             return fail(QStringLiteral("unknown language '%1' (choose ko or en)").arg(code));
         }
         storeLanguage(*preferences, *chosen);
+    }
+
+    const bool headless = parser.isSet(headlessOption);
+    for (const auto* sessionOption : {&codeOption, &relayOption, &caFileOption, &viewOnlyOption}) {
+        if (!headless && parser.isSet(*sessionOption)) {
+            return fail(QStringLiteral("--%1 needs --headless").arg(sessionOption->names().constFirst()));
+        }
+    }
+    if (headless) {
+        const QString relay = parser.isSet(relayOption) ? parser.value(relayOption)
+                                                        : QString::fromLatin1(build::kRelayEndpoint);
+        const QUrl relayUrl(relay, QUrl::StrictMode);
+        if (!relayUrl.isValid() || (relayUrl.scheme() != QLatin1String("wss") && relayUrl.scheme() != QLatin1String("ws")) ||
+            relayUrl.host().isEmpty()) {
+            return fail(QStringLiteral("'%1' is not a relay address (wss://host:port)").arg(relay));
+        }
+        QString tlsError;
+        const auto tls = RelayTlsConfiguration::make(parser.value(caFileOption), &tlsError);
+        if (!tls) {
+            return fail(tlsError);
+        }
+        preferences.reset(); // the application keeps its own
+        return runHeadless(parser, *tls, relay);
     }
 
     const ClientLanguage language = currentLanguage(*preferences);

@@ -14,6 +14,8 @@
 #include "relay/RelayTlsConfiguration.h"
 #include "relay/RelayFakes.h"
 #include "support/EventLoopWait.h"
+#include "support/Program.h"
+#include "support/RelayProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -30,68 +32,14 @@ namespace {
 
 const std::string kCode = "482913";
 
-
-// A program whose standard output is read line by line.
-class Program {
-public:
-    void start(const QString& path, const QStringList& arguments)
-    {
-        process_.setProgram(path);
-        process_.setArguments(arguments);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
-            while (process_.canReadLine()) {
-                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
-            }
-        });
-        process_.start();
-    }
-
-    ~Program()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-
-    // The first line matching `pattern` (waiting for it), or an empty string.
-    QString waitForLine(const QString& pattern)
-    {
-        const QRegularExpression expression(pattern);
-        QString found;
-        spinUntil([&] {
-            for (const auto& line : lines_) {
-                if (expression.match(line).hasMatch()) {
-                    found = line;
-                    return true;
-                }
-            }
-            return process_.state() == QProcess::NotRunning;
-        });
-        return found;
-    }
-
-    qsizetype countLines(const QString& pattern) const { return lines_.filter(QRegularExpression(pattern)).size(); }
-    void write(const QString& line) { process_.write((line + "\n").toUtf8()); }
-    const QStringList& lines() const { return lines_; }
-
-private:
-    QProcess process_;
-    QStringList lines_;
-};
-
 class RelaySessionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM),
-                    {QStringLiteral("--generate-ca"), stateDir.path(), QStringLiteral("--port"), QStringLiteral("0")});
-        const QString listening = relay.waitForLine(QStringLiteral("^listening wss://"));
-        ASSERT_FALSE(listening.isEmpty()) << "the relay did not start";
-        endpoint = listening.section(' ', 1);
-        caFile = stateDir.filePath(QStringLiteral("ca.pem"));
-        ASSERT_FALSE(relay.waitForLine(QStringLiteral("^ca-file ")).isEmpty());
+        QString error;
+        ASSERT_TRUE(relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM), &error)) << error.toStdString();
+        endpoint = relay.endpoint();
+        caFile = relay.caFile();
     }
 
     std::unique_ptr<ClientRelayConnection> makeConnection(const QString& trustedCa)
@@ -137,22 +85,9 @@ protected:
         return [this](const ClientRelayEvent& event) { events.push_back(event); };
     }
 
-    // Sends one control command to the relay and waits for its answer.
-    QString control(const QString& command)
-    {
-        QWebSocket socket;
-        socket.setSslConfiguration(*RelayTlsConfiguration::make(caFile));
-        QString answer;
-        QObject::connect(&socket, &QWebSocket::connected, [&] { socket.sendTextMessage(command); });
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& text) { answer = text; });
-        socket.open(QUrl(endpoint + QStringLiteral("/doorwarden/ws?role=control&code=") + QString::fromStdString(kCode)));
-        spinUntil([&] { return !answer.isEmpty(); });
-        socket.close();
-        return answer;
-    }
+    QString control(const QString& command) { return relay.control(command); }
 
-    QTemporaryDir stateDir;
-    Program relay;
+    RelayProcess relay;
     QString endpoint;
     QString caFile;
     QtScheduler scheduler;

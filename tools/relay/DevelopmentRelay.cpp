@@ -286,6 +286,12 @@ void DevelopmentRelay::acceptClient(QWebSocket* socket, const QUrlQuery& query)
     created.sessionCode = groupedCode(code).toStdString();
     created.resumeToken = session->second.resumeToken.toStdString();
     send(socket, created);
+    // A recovered client lost its keys: with viewers still active it starts support again,
+    // which opens a new key exchange with each of them.
+    const auto& viewers = session->second.viewers;
+    if (recovering && std::any_of(viewers.begin(), viewers.end(), [](const auto& viewer) { return viewer.active; })) {
+        send(socket, messageOfType(RelayMessageType::supportStarted));
+    }
 }
 
 void DevelopmentRelay::acceptViewer(QWebSocket* socket, const QUrlQuery& query)

@@ -1,0 +1,86 @@
+#include "app/ClientApplication.h"
+
+#include "platform/linux/FileSecretStore.h"
+#include "platform/linux/LinuxHostInfo.h"
+#include "platform/linux/QSettingsPreferences.h"
+#include "platform/linux/QtScheduler.h"
+#include "platform/linux/SecretStoreSelection.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/X11PermissionProbe.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "relay/QtRelaySocket.h"
+#include "relay/UnavailableRemoteInput.h"
+#include "relay/crypto/RandomSource.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+namespace doorwarden {
+
+ClientApplication::ClientApplication(Options options)
+    : options_(std::move(options))
+    , scheduler_(std::make_unique<QtScheduler>())
+    , permissionProbe_(std::make_unique<X11PermissionProbe>())
+{
+    ClientDiagnosticLog& log = ClientDiagnosticLog::shared();
+    const QString& state = options_.stateFolder;
+    if (state.isEmpty()) {
+        preferences_ = std::make_unique<QSettingsPreferences>();
+        const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        secrets_ = chooseSecretStore(QDir(dataFolder).filePath(QStringLiteral("secrets")), log);
+        loginItem_ = std::make_unique<XdgAutostartLoginItem>(XdgAutostartLoginItem::userAutostartFolder(),
+                                                             QCoreApplication::applicationFilePath(),
+                                                             options_.autostartArguments);
+    } else {
+        // Everything under one folder: development, tests and the demo never touch the user's own.
+        preferences_ = std::make_unique<QSettingsPreferences>(state);
+        secrets_ = std::make_unique<FileSecretStore>(QDir(state).filePath(QStringLiteral("secrets")));
+        loginItem_ = std::make_unique<XdgAutostartLoginItem>(QDir(state).filePath(QStringLiteral("autostart")),
+                                                             QCoreApplication::applicationFilePath(),
+                                                             options_.autostartArguments);
+    }
+
+    const QSslConfiguration tls = options_.tls;
+    model_ = std::make_unique<ClientModel>(ClientModel::Dependencies{
+        .scheduler = *scheduler_,
+        .clock = SystemClock::instance(),
+        .log = log,
+        .preferences = *preferences_,
+        .secrets = *secrets_,
+        .loginItem = *loginItem_,
+        .permissionProbe = *permissionProbe_,
+        .texts = ClientLocalization::bundled(),
+        .random = RandomSource::system(),
+        .relay =
+            ClientRelayConnection::Dependencies{
+                .scheduler = *scheduler_,
+                .clock = SystemClock::instance(),
+                .log = log,
+                .host = LinuxHostInfo::instance(),
+                .random = RandomSource::system(),
+                .socketFactory = [tls] { return std::make_unique<QtRelaySocket>(tls); },
+                .remoteInput = std::make_unique<UnavailableRemoteInput>(log),
+                .captureFactory = {},   // screen capture joins in a later build
+                .direct = nullptr,      // so does the direct peer transport
+                .canRemoveClient = [] { return false; },
+                .localizedText = {},    // set by the model
+                .loadPendingErrorReports = {},
+                .relayEndpoint = options_.relayEndpoint,
+            },
+        .removeApplication = {}, // removal joins with the service requests
+        .showAlert = options_.showAlert,
+        .terminateApplication = options_.terminate,
+        .makeDrawingController = {},
+        .makeVoiceCallController = {},
+        .makeFileTransferEngine = {},
+    });
+}
+
+ClientApplication::~ClientApplication()
+{
+    // The model goes first: it holds references to everything else.
+    model_.reset();
+}
+
+} // namespace doorwarden

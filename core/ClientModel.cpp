@@ -1,0 +1,874 @@
+#include "core/ClientModel.h"
+
+#include "core/ClientPersistentSession.h"
+#include "platform/WeakGuard.h"
+
+#include <array>
+#include <chrono>
+#include <type_traits>
+#include <utility>
+
+namespace doorwarden {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kRelayDisconnected = "relay_disconnected";
+constexpr const char* kRecoveryExpired = "recovery_expired";
+constexpr const char* kCallEnded = "Call_Ended";
+constexpr std::size_t kCodeDigits = 6;
+constexpr auto kSessionRefreshInterval = 300s;
+constexpr auto kRecoveryPendingLimit = 120s;
+// Permission checks after a request: at about 0, 0.3, 1.3 and 3.3 seconds.
+constexpr std::array<Scheduler::Duration, 4> kPermissionPollDelays = {0ms, 300ms, 1s, 2s};
+
+Scheduler::Duration recoveryDelay(int attempt)
+{
+    switch (attempt) {
+    case 1:
+        return 1s;
+    case 2:
+        return 2s;
+    default:
+        return 5s;
+    }
+}
+
+bool isValidCode(const QString& code)
+{
+    return code.size() == static_cast<qsizetype>(kCodeDigits) && code != QStringLiteral("000000");
+}
+
+} // namespace
+
+ClientModel::ClientModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent)
+    , dependencies_(std::move(dependencies))
+    , permissionManager_(dependencies_.permissionProbe, dependencies_.log)
+    , language_(currentLanguage(dependencies_.preferences))
+{
+    dependencies_.relay.localizedText = [this](std::string_view key) { return text(key); };
+    relayConnection_ = std::make_unique<ClientRelayConnection>(std::move(dependencies_.relay));
+    if (dependencies_.makeDrawingController) {
+        drawingController_ = dependencies_.makeDrawingController();
+    }
+
+    const Preferences& preferences = dependencies_.preferences;
+    requiresRecordingConsent_ = preferences.boolValue(kRequiresRecordingConsentKey).value_or(false);
+    requiresCallConsent_ = preferences.boolValue(kRequiresCallConsentKey).value_or(false);
+    fileAccessPrepared_ = preferences.boolValue(kFileAccessPreparedKey).value_or(false);
+    statusMessage_ = text("status.ready");
+
+    refreshPermissions();
+
+    if (const auto stored = ClientPersistentSession::load(dependencies_.secrets, dependencies_.clock)) {
+        dependencies_.log.log("RECOVERY", "startup_record_found");
+        setEnteredCode(QString::fromStdString(stored->sessionCode));
+        setActiveResumeToken(QString::fromStdString(stored->resumeToken));
+        setRecoveringSession(true);
+        startupRecoveryTask_ = dependencies_.scheduler.schedule(
+            0ns, weakGuarded(this, [](ClientModel& model) { model.startConnection(true); }));
+    }
+}
+
+ClientModel::~ClientModel() = default;
+
+QString ClientModel::formatCode(const QString& raw)
+{
+    QString digits;
+    for (const QChar character : raw) {
+        if (digits.size() == static_cast<qsizetype>(kCodeDigits)) {
+            break;
+        }
+        if (character >= u'0' && character <= u'9') {
+            digits.append(character);
+        }
+    }
+    if (digits.size() < 4) {
+        return digits;
+    }
+    return digits.left(3) + u' ' + digits.mid(3);
+}
+
+// --- Properties ---------------------------------------------------------------------------
+
+template <typename T>
+void ClientModel::assign(T& field, const T& value, void (ClientModel::*changed)(), bool affectsAction)
+{
+    if (field == value) {
+        return;
+    }
+    field = value;
+    emit(this->*changed)();
+    if (affectsAction) {
+        emit actionChanged();
+    }
+}
+
+void ClientModel::setConnectionState(const ClientConnectionState& state)
+{
+    if (connectionState_ == state) {
+        return;
+    }
+    dependencies_.log.log("SESSION", "state=" + state.name().toStdString());
+    assign(connectionState_, state, &ClientModel::connectionStateChanged, true);
+}
+
+void ClientModel::setStatusKey(std::string_view key)
+{
+    setStatusMessage(text(key));
+}
+
+void ClientModel::setStatusMessage(const QString& text)
+{
+    assign(statusMessage_, text, &ClientModel::statusMessageChanged);
+}
+
+void ClientModel::setSupportCode(const QString& code)
+{
+    assign(supportCode_, code, &ClientModel::supportCodeChanged);
+}
+
+void ClientModel::setSecurityVerificationCode(const QString& code)
+{
+    assign(securityVerificationCode_, code, &ClientModel::securityVerificationCodeChanged);
+}
+
+void ClientModel::setViewerEndCountdown(std::optional<int> seconds)
+{
+    assign(viewerEndCountdown_, seconds, &ClientModel::viewerEndCountdownChanged);
+}
+
+void ClientModel::setRecoveringSession(bool recovering)
+{
+    assign(recoveringSession_, recovering, &ClientModel::recoveringSessionChanged);
+}
+
+void ClientModel::setRecoveryAttempt(int attempt)
+{
+    assign(recoveryAttempt_, attempt, &ClientModel::recoveryAttemptChanged);
+}
+
+void ClientModel::setActiveResumeToken(const QString& token)
+{
+    assign(activeResumeToken_, token, &ClientModel::activeResumeTokenChanged);
+}
+
+void ClientModel::setRecoveryStartupNeedsApproval(bool needed)
+{
+    assign(recoveryStartupNeedsApproval_, needed, &ClientModel::recoveryStartupNeedsApprovalChanged);
+}
+
+void ClientModel::setSystemAudioActive(bool active)
+{
+    assign(isSystemAudioActive_, active, &ClientModel::isSystemAudioActiveChanged);
+}
+
+void ClientModel::setRequiresRecordingConsent(bool required)
+{
+    dependencies_.preferences.setBoolValue(kRequiresRecordingConsentKey, required);
+    assign(requiresRecordingConsent_, required, &ClientModel::requiresRecordingConsentChanged);
+}
+
+void ClientModel::setRequiresCallConsent(bool required)
+{
+    dependencies_.preferences.setBoolValue(kRequiresCallConsentKey, required);
+    assign(requiresCallConsent_, required, &ClientModel::requiresCallConsentChanged);
+}
+
+void ClientModel::setStartsAutomatically(bool starts)
+{
+    assign(startsAutomatically_, starts, &ClientModel::startsAutomaticallyChanged);
+}
+
+void ClientModel::setViewOnly(bool viewOnly)
+{
+    assign(viewOnly_, viewOnly, &ClientModel::viewOnlyChanged, true);
+}
+
+QString ClientModel::text(std::string_view key) const
+{
+    return dependencies_.texts.localizedText(key, language_);
+}
+
+// --- Derived values -----------------------------------------------------------------------
+
+bool ClientModel::permissionsSatisfied() const
+{
+    return permissions_.screenRecording && (viewOnly_ || permissions_.accessibility);
+}
+
+QString ClientModel::normalizedCode() const
+{
+    QString digits;
+    for (const QChar character : enteredCode_) {
+        if (character >= u'0' && character <= u'9' && digits.size() < static_cast<qsizetype>(kCodeDigits)) {
+            digits.append(character);
+        }
+    }
+    return digits;
+}
+
+QString ClientModel::primaryActionTitle() const
+{
+    switch (connectionState_.kind()) {
+    case Kind::connecting:
+        return text("action.connecting");
+    case Kind::waitingForViewer:
+        return text("action.cancel_connection");
+    case Kind::supporting:
+        return text("action.end_support");
+    case Kind::ending:
+    case Kind::viewerEnding:
+        return text("action.ending");
+    default:
+        return text("action.connect");
+    }
+}
+
+bool ClientModel::isPrimaryActionDisabled() const
+{
+    switch (connectionState_.kind()) {
+    case Kind::connecting:
+    case Kind::ending:
+    case Kind::viewerEnding:
+        return true;
+    case Kind::waitingForViewer:
+    case Kind::supporting:
+        return false;
+    default:
+        return !(permissionsSatisfied() && isValidCode(normalizedCode()));
+    }
+}
+
+QString ClientModel::indicatorStatusText() const
+{
+    const bool callActive = voiceCallController_ && voiceCallController_->isCallActive();
+    if (isRecordingActive_) {
+        return text(callActive ? "indicator.recording_call" : "indicator.recording");
+    }
+    return text(callActive ? "indicator.call" : "indicator.active");
+}
+
+// --- Permissions --------------------------------------------------------------------------
+
+void ClientModel::refreshPermissions()
+{
+    assign(permissions_, permissionManager_.check(), &ClientModel::permissionsChanged, true);
+    const bool satisfied = permissionsSatisfied();
+    if (connectionState_.isQuiet()) {
+        setConnectionState(satisfied ? Kind::ready : Kind::idle);
+    }
+    setStatusKey(satisfied ? "status.permissions_ready" : "status.permissions_required");
+}
+
+void ClientModel::startPermissionPolling()
+{
+    permissionRefreshTask_.cancel();
+    permissionPollStep(0);
+}
+
+void ClientModel::permissionPollStep(std::size_t check)
+{
+    permissionRefreshTask_ = dependencies_.scheduler.schedule(
+        kPermissionPollDelays.at(check), weakGuarded(this, [check](ClientModel& model) {
+            model.refreshPermissions();
+            if (model.permissionsSatisfied() || check + 1 == kPermissionPollDelays.size()) {
+                model.permissionRefreshTask_ = TaskHandle();
+                return;
+            }
+            model.permissionPollStep(check + 1);
+        }));
+}
+
+// --- Code entry and the primary action ----------------------------------------------------
+
+void ClientModel::setEnteredCode(const QString& raw)
+{
+    assign(enteredCode_, formatCode(raw), &ClientModel::enteredCodeChanged, true);
+}
+
+void ClientModel::performPrimaryAction()
+{
+    const Kind kind = connectionState_.kind();
+    if (kind == Kind::waitingForViewer || kind == Kind::supporting) {
+        endSupport();
+        return;
+    }
+    if (!permissionsSatisfied()) {
+        refreshPermissions();
+        return;
+    }
+    if (!isValidCode(normalizedCode())) {
+        setStatusKey("status.enter_code");
+        return;
+    }
+    setActiveResumeToken(QString::fromStdString(ClientPersistentSession::makeResumeToken(dependencies_.random)));
+    setRecoveringSession(false);
+    setRecoveryAttempt(0);
+    startConnection(false);
+}
+
+void ClientModel::startConnection(bool recovering)
+{
+    const QString code = normalizedCode();
+    if (!isValidCode(code) || activeResumeToken_.isEmpty()) {
+        return;
+    }
+    recoveryRetryTask_ = TaskHandle();
+    if (!recovering) {
+        resetChatState();
+    }
+    setRecoveringSession(recovering);
+    setSecurityVerificationCode({});
+    setConnectionState(Kind::connecting);
+    setStatusKey(recovering ? "status.reconnecting_previous" : "status.connecting_code");
+    relayConnection_->start(code.toStdString(), activeResumeToken_.toStdString(), recovering, viewOnly_,
+                            weakGuarded(this, [](ClientModel& model, const ClientRelayEvent& event) {
+                                model.handleRelayEvent(event);
+                            }));
+}
+
+// --- Ending -------------------------------------------------------------------------------
+
+void ClientModel::endSupport()
+{
+    const Kind kind = connectionState_.kind();
+    if (kind != Kind::waitingForViewer && kind != Kind::supporting) {
+        return;
+    }
+    setConnectionState(Kind::ending);
+    stopDrawing();
+    setStatusKey("status.ending");
+    endSessionTask_ = dependencies_.scheduler.schedule(0ns, weakGuarded(this, [](ClientModel& model) {
+                                                           model.relayConnection_->endSession();
+                                                           model.finishEndedSession();
+                                                       }));
+}
+
+void ClientModel::finishEndedSession()
+{
+    clearRecoveryState();
+    setEnteredCode(QString::fromLatin1(kEmptyCode));
+    setConnectionState(Kind::idle);
+    setSupportCode({});
+    setSecurityVerificationCode({});
+    resetChatState();
+    clipboardMonitorTask_ = TaskHandle();
+    resetClipboardFileState();
+    resetCallAndRecordingState();
+    setStatusKey("status.ended_detail");
+}
+
+void ClientModel::endSupportForTermination(std::function<void()> done)
+{
+    auto finish = [done = std::move(done)](ClientModel& model) {
+        model.clearRecoveryState();
+        model.resetChatState();
+        model.shutdown();
+        if (done) {
+            done();
+        }
+    };
+    const Kind kind = connectionState_.kind();
+    if (kind != Kind::waitingForViewer && kind != Kind::supporting) {
+        finish(*this);
+        return;
+    }
+    setConnectionState(Kind::ending);
+    setStatusKey("status.ending");
+    endSessionTask_ =
+        dependencies_.scheduler.schedule(0ns, weakGuarded(this, [finish = std::move(finish)](ClientModel& model) {
+                                             model.relayConnection_->endSession();
+                                             finish(model);
+                                         }));
+}
+
+void ClientModel::shutdown()
+{
+    permissionRefreshTask_ = TaskHandle();
+    viewerEndCountdownTask_ = TaskHandle();
+    recoveryRetryTask_ = TaskHandle();
+    sessionRefreshTask_ = TaskHandle();
+    clipboardMonitorTask_ = TaskHandle();
+    startupRecoveryTask_ = TaskHandle();
+    resetClipboardFileState();
+    resetCallAndRecordingState();
+    relayConnection_->stop();
+    stopDrawing();
+}
+
+// --- The close countdown after the viewer ended support ----------------------------------
+
+void ClientModel::startViewerEndCountdown(bool removeClient)
+{
+    viewerEndCountdownTask_ = TaskHandle();
+    assign(removesApplicationOnExit_, removeClient, &ClientModel::removesApplicationOnExitChanged);
+    setViewerEndCountdown(kCountdownSeconds);
+    setConnectionState(Kind::viewerEnding);
+    updateCountdownStatus();
+    countdownTick();
+}
+
+void ClientModel::countdownTick()
+{
+    // Each second is measured from the end of the previous one, ten in all.
+    viewerEndCountdownTask_ = dependencies_.scheduler.schedule(1s, weakGuarded(this, [](ClientModel& model) {
+        const int left = model.viewerEndCountdown_.value_or(kCountdownSeconds) - 1;
+        if (left > 0) {
+            model.setViewerEndCountdown(left);
+            model.updateCountdownStatus();
+            model.countdownTick();
+            return;
+        }
+        model.setViewerEndCountdown(0);
+        model.viewerEndCountdownTask_ = TaskHandle();
+        model.finishViewerEndCountdown();
+    }));
+}
+
+void ClientModel::finishViewerEndCountdown()
+{
+    if (removesApplicationOnExit_) {
+        const bool removed = dependencies_.removeApplication && dependencies_.removeApplication();
+        dependencies_.log.log("SESSION", std::string("client_removal removed=") + (removed ? "true" : "false"));
+        if (!removed && dependencies_.showAlert) {
+            dependencies_.showAlert(text("client.removal.failed_title"), text("client.removal.failed_message"),
+                                    text("update.ok"));
+        }
+    }
+    if (terminated_) {
+        return;
+    }
+    terminated_ = true;
+    if (dependencies_.terminateApplication) {
+        dependencies_.terminateApplication();
+    }
+}
+
+void ClientModel::updateCountdownStatus()
+{
+    const char* key = removesApplicationOnExit_ ? "status.removing_countdown" : "status.closing_countdown";
+    setStatusMessage(
+        dependencies_.texts.localizedFormat(key, language_, viewerEndCountdown_.value_or(kCountdownSeconds)));
+}
+
+void ClientModel::cancelViewerEndCountdown()
+{
+    if (connectionState_.kind() != Kind::viewerEnding || removesApplicationOnExit_) {
+        return;
+    }
+    viewerEndCountdownTask_ = TaskHandle();
+    setViewerEndCountdown(std::nullopt);
+    setEnteredCode(QString::fromLatin1(kEmptyCode));
+    setSupportCode({});
+    setSecurityVerificationCode({});
+    setConnectionState(permissionsSatisfied() ? Kind::ready : Kind::idle);
+    setStatusKey("status.enter_code");
+    dependencies_.log.log("SESSION", "viewer_end_countdown_cancelled reconnect=true");
+}
+
+// --- Language, remote control, drawing ----------------------------------------------------
+
+void ClientModel::setLanguage(ClientLanguage language)
+{
+    if (language == language_) {
+        return;
+    }
+    storeLanguage(dependencies_.preferences, language);
+    assign(language_, language, &ClientModel::languageChanged, true);
+    emit indicatorStatusTextChanged();
+    refreshStatusMessage();
+}
+
+void ClientModel::refreshStatusMessage()
+{
+    switch (connectionState_.kind()) {
+    case Kind::idle:
+    case Kind::checkingPermissions:
+    case Kind::ready:
+        refreshPermissions();
+        break;
+    case Kind::connecting:
+        setStatusKey(recoveringSession_ ? "status.reconnecting_previous" : "status.connecting_code");
+        break;
+    case Kind::waitingForViewer:
+        setStatusKey("status.tell_code");
+        break;
+    case Kind::supporting:
+        setStatusKey("status.viewer_connected");
+        break;
+    case Kind::ending:
+        setStatusKey("status.ending");
+        break;
+    case Kind::viewerEnding:
+        updateCountdownStatus();
+        break;
+    case Kind::failed:
+        setStatusKey("status.connection_failed");
+        break;
+    }
+}
+
+void ClientModel::setRemoteControlAllowed(bool allowed)
+{
+    if (connectionState_.kind() != Kind::supporting) {
+        return;
+    }
+    if (allowed && !permissions_.accessibility) {
+        permissionManager_.requestAccessibilityAccess();
+        return;
+    }
+    setViewOnly(!allowed);
+    relayConnection_->setRemoteControlAllowed(allowed);
+    if (allowed && bidirectionalClipboardEnabled_) {
+        startClipboardMonitor();
+    } else {
+        clipboardMonitorTask_ = TaskHandle();
+    }
+    refreshPermissions();
+}
+
+void ClientModel::setDrawingActive(bool active)
+{
+    assign(isDrawingActive_, active, &ClientModel::isDrawingActiveChanged);
+    if (connectionState_.kind() == Kind::supporting) {
+        setStatusKey(active ? "drawing.status_active" : "status.viewer_connected");
+    }
+}
+
+// --- Services of the session --------------------------------------------------------------
+
+void ClientModel::resetChatState()
+{
+    // The conversation itself is kept by the chat service, which is not part of this build
+    // yet; what the model holds of it is cleared here.
+    pendingChatReadReceipts_.clear();
+    assign(unreadChatCount_, 0, &ClientModel::unreadChatCountChanged);
+    assign(isSessionChatVisible_, false, &ClientModel::isSessionChatVisibleChanged);
+}
+
+void ClientModel::resetClipboardFileState()
+{
+    // Received clipboard files arrive with clipboard synchronisation, which is not part of this
+    // build yet: there is nothing to discard.
+}
+
+void ClientModel::resetCallAndRecordingState()
+{
+    endVoiceCall();
+    assign(showsRecordingConsent_, false, &ClientModel::showsRecordingConsentChanged);
+    assign(recordingConsentRequestID_, QString(), &ClientModel::recordingConsentRequestIDChanged);
+    activeRecordingRequestIDs_.clear();
+    if (isRecordingActive_) {
+        assign(isRecordingActive_, false, &ClientModel::isRecordingActiveChanged);
+        emit indicatorStatusTextChanged();
+    }
+}
+
+void ClientModel::endVoiceCall()
+{
+    if (voiceCallController_) {
+        voiceCallController_->endCall(kCallEnded);
+        emit indicatorStatusTextChanged();
+    }
+}
+
+void ClientModel::stopDrawing()
+{
+    if (drawingController_) {
+        drawingController_->stop();
+    }
+}
+
+void ClientModel::startClipboardMonitor()
+{
+    // Clipboard synchronisation is not part of this build yet; the task handle stays empty.
+    dropUnavailable("clipboard_monitor");
+}
+
+void ClientModel::submitPendingErrorReports()
+{
+    dependencies_.scheduler.post(
+        weakGuarded(this, [](ClientModel& model) { model.relayConnection_->submitPendingErrorReports(); }));
+}
+
+void ClientModel::dropUnavailable(std::string_view event)
+{
+    dependencies_.log.log("SESSION", "unavailable feature=" + std::string(event) + " dropped=true");
+}
+
+std::string ClientModel::localClientId() const
+{
+    const std::string name = dependencies_.relay.host.machineName();
+    return "client:" + (name.empty() ? std::string("Mac") : name);
+}
+
+// --- Recovery -----------------------------------------------------------------------------
+
+void ClientModel::persistActiveSession(const QString& code)
+{
+    if (activeResumeToken_.isEmpty()) {
+        return;
+    }
+    ClientPersistentSession::save(dependencies_.secrets, dependencies_.clock, code.toStdString(),
+                                  activeResumeToken_.toStdString());
+    sessionRefreshTask_ =
+        dependencies_.scheduler.scheduleRepeating(kSessionRefreshInterval, weakGuarded(this, [](ClientModel& model) {
+                                                      ClientPersistentSession::save(
+                                                          model.dependencies_.secrets, model.dependencies_.clock,
+                                                          model.normalizedCode().toStdString(),
+                                                          model.activeResumeToken_.toStdString());
+                                                  }));
+}
+
+void ClientModel::scheduleRecoveryRetry()
+{
+    if (recoveryRetryTask_.isActive()) {
+        return;
+    }
+    setRecoveringSession(true);
+    setRecoveryAttempt(recoveryAttempt_ + 1);
+    const auto delay = recoveryDelay(recoveryAttempt_);
+    dependencies_.log.log("RECOVERY", "retry attempt=" + std::to_string(recoveryAttempt_) + " delay_ms=" +
+                                          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(delay)
+                                                             .count()));
+    setConnectionState(Kind::connecting);
+    setStatusKey("status.recovering");
+    recoveryRetryTask_ = dependencies_.scheduler.schedule(delay, weakGuarded(this, [](ClientModel& model) {
+                                                              model.recoveryRetryTask_ = TaskHandle();
+                                                              model.startConnection(true);
+                                                          }));
+}
+
+void ClientModel::clearRecoveryState()
+{
+    recoveryRetryTask_ = TaskHandle();
+    sessionRefreshTask_ = TaskHandle();
+    ClientPersistentSession::remove(dependencies_.secrets);
+    dependencies_.loginItem.unregisterItem();
+    setRecoveryStartupNeedsApproval(false);
+    setActiveResumeToken({});
+    setRecoveringSession(false);
+    setRecoveryAttempt(0);
+    recoveryPendingSince_.reset();
+}
+
+// --- Relay events -------------------------------------------------------------------------
+
+void ClientModel::handleRelayEvent(const ClientRelayEvent& event)
+{
+    std::visit(
+        [this](const auto& payload) {
+            using E = std::decay_t<decltype(payload)>;
+            if constexpr (std::is_same_v<E, relayEvent::SessionCreated>) {
+                onSessionCreated(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::ViewerRequested>) {
+                onViewerRequested();
+            } else if constexpr (std::is_same_v<E, relayEvent::EncryptionReady>) {
+                onEncryptionReady(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::SupportStarted>) {
+                onSupportStarted();
+            } else if constexpr (std::is_same_v<E, relayEvent::SupportEnded>) {
+                onSupportEnded(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::Disconnected>) {
+                onDisconnected(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::RecoveryPending>) {
+                onRecoveryPending();
+            } else if constexpr (std::is_same_v<E, relayEvent::RecoveryExpired>) {
+                onRecoveryExpired();
+            } else if constexpr (std::is_same_v<E, relayEvent::SystemInfoRequest>) {
+                onSystemInfoRequest(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::FileTransfer>) {
+                onFileTransfer(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::Drawing>) {
+                onDrawing(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::VoiceCall>) {
+                onVoiceCall(payload);
+            } else if constexpr (std::is_same_v<E, relayEvent::SystemAudioActive>) {
+                setSystemAudioActive(payload.active);
+            } else if constexpr (std::is_same_v<E, relayEvent::Clipboard>) {
+                dropUnavailable("clipboard"); // clipboard synchronisation and chat
+            } else if constexpr (std::is_same_v<E, relayEvent::FileBrowser>) {
+                dropUnavailable("file_browser");
+            } else if constexpr (std::is_same_v<E, relayEvent::Recording>) {
+                dropUnavailable("recording");
+            } else if constexpr (std::is_same_v<E, relayEvent::PowerCommand>) {
+                dropUnavailable("power");
+            } else if constexpr (std::is_same_v<E, relayEvent::ErrorReportAccepted>) {
+                dropUnavailable("error_report_accepted");
+            } else {
+                static_assert(!sizeof(E), "every relay event needs a handler");
+            }
+        },
+        event);
+}
+
+void ClientModel::onSessionCreated(const relayEvent::SessionCreated& event)
+{
+    setSecurityVerificationCode({});
+    if (recoveringSession_ && QString::fromStdString(event.code) != normalizedCode()) {
+        dependencies_.log.log("RECOVERY", "session_code_mismatch");
+        relayConnection_->stop();
+        scheduleRecoveryRetry();
+        return;
+    }
+    if (event.resumeToken && !event.resumeToken->empty()) {
+        setActiveResumeToken(QString::fromStdString(*event.resumeToken));
+    }
+    setRecoveringSession(false);
+    setRecoveryAttempt(0);
+    recoveryPendingSince_.reset();
+    const QString code = QString::fromStdString(event.code);
+    setSupportCode(code);
+    persistActiveSession(code);
+    setRecoveryStartupNeedsApproval(!dependencies_.loginItem.registerItem());
+    setConnectionState(Kind::waitingForViewer);
+    setStatusKey("status.tell_code");
+    submitPendingErrorReports();
+}
+
+void ClientModel::onViewerRequested()
+{
+    setStatusKey("status.viewer_preparing");
+    // The customer approves by having entered the code; without it no session can start.
+    relayConnection_->sendApproval();
+}
+
+void ClientModel::onEncryptionReady(const relayEvent::EncryptionReady& event)
+{
+    const QString code = QString::fromStdString(event.verificationCode);
+    setSecurityVerificationCode(code);
+    if (code.isEmpty()) {
+        setStatusKey("status.encryption_ready");
+    } else {
+        setStatusMessage(dependencies_.texts.localizedFormat("status.encryption_ready_code", language_, code));
+    }
+}
+
+void ClientModel::onSupportStarted()
+{
+    setSecurityVerificationCode({});
+    setConnectionState(Kind::supporting);
+    setStatusKey("status.viewer_connected_preparing");
+    startClipboardMonitor();
+}
+
+void ClientModel::onSupportEnded(const relayEvent::SupportEnded& event)
+{
+    relayConnection_->stop();
+    stopDrawing();
+    setSupportCode({});
+    setSecurityVerificationCode({});
+    resetChatState();
+    clipboardMonitorTask_ = TaskHandle();
+    resetClipboardFileState();
+    resetCallAndRecordingState();
+    clearRecoveryState();
+    startViewerEndCountdown(event.removeClient);
+}
+
+void ClientModel::onDisconnected(const relayEvent::Disconnected& event)
+{
+    dependencies_.log.log("SESSION", "relay_disconnected error=" + event.errorText);
+    endVoiceCall();
+    if (!ClientPersistentSession::load(dependencies_.secrets, dependencies_.clock)) {
+        setConnectionState(ClientConnectionState::failedBecause(QString::fromLatin1(kRelayDisconnected)));
+        setSupportCode({});
+        setSecurityVerificationCode({});
+        setStatusKey("status.relay_failed");
+        return;
+    }
+    relayConnection_->stop();
+    setRecoveringSession(true);
+    scheduleRecoveryRetry();
+}
+
+void ClientModel::onRecoveryPending()
+{
+    relayConnection_->stop();
+    const auto now = dependencies_.clock.monotonicNow();
+    if (!recoveryPendingSince_) {
+        recoveryPendingSince_ = now;
+    }
+    if (now - *recoveryPendingSince_ >= kRecoveryPendingLimit) {
+        dependencies_.log.log("RECOVERY", "pending_too_long");
+        clearRecoveryState();
+        failWith(QString::fromLatin1(kRecoveryExpired), "status.recovery_expired");
+        return;
+    }
+    scheduleRecoveryRetry();
+}
+
+void ClientModel::onRecoveryExpired()
+{
+    relayConnection_->stop();
+    clearRecoveryState();
+    failWith(QString::fromLatin1(kRecoveryExpired), "status.recovery_expired");
+}
+
+void ClientModel::failWith(const QString& reason, std::string_view statusKey)
+{
+    setConnectionState(ClientConnectionState::failedBecause(reason));
+    setSupportCode({});
+    setSecurityVerificationCode({});
+    setStatusKey(statusKey);
+}
+
+void ClientModel::onSystemInfoRequest(const relayEvent::SystemInfoRequest& event)
+{
+    if (connectionState_.kind() != Kind::supporting || event.payload.requestId.empty()) {
+        return;
+    }
+    dropUnavailable("system_info");
+}
+
+void ClientModel::onFileTransfer(const relayEvent::FileTransfer& event)
+{
+    if (!fileTransferEngine_ && dependencies_.makeFileTransferEngine) {
+        fileTransferEngine_ = dependencies_.makeFileTransferEngine();
+    }
+    if (!fileTransferEngine_) {
+        dropUnavailable("file_transfer");
+        return;
+    }
+    dependencies_.scheduler.post(weakGuarded(this, [event](ClientModel& model) {
+        model.fileTransferEngine_->handle(event.messageType, event.payload);
+    }));
+}
+
+void ClientModel::onDrawing(const relayEvent::Drawing& event)
+{
+    if (drawingController_) {
+        drawingController_->handle(event.payload);
+    } else {
+        dropUnavailable("drawing");
+    }
+    const ClientDrawingPayload& payload = event.payload;
+    if (payload.authorId == localClientId()) {
+        return;
+    }
+    if (payload.action == "begin" || payload.action == "append") {
+        const QString author = payload.authorDisplayName.empty() ? text("drawing.viewer")
+                                                                 : QString::fromStdString(payload.authorDisplayName);
+        setStatusMessage(dependencies_.texts.localizedFormat("drawing.status_author", language_, author));
+    } else if (payload.action == "mode_stopped" && !isDrawingActive_) {
+        setStatusKey("status.viewer_connected");
+    }
+}
+
+void ClientModel::onVoiceCall(const relayEvent::VoiceCall& event)
+{
+    if (!voiceCallController_ && dependencies_.makeVoiceCallController) {
+        voiceCallController_ = dependencies_.makeVoiceCallController();
+    }
+    if (!voiceCallController_) {
+        dropUnavailable("voice_call");
+        return;
+    }
+    voiceCallController_->handle(event.payload, event.viewerName, requiresCallConsent_);
+    emit indicatorStatusTextChanged();
+}
+
+} // namespace doorwarden

@@ -1,0 +1,322 @@
+#pragma once
+
+#include "core/ClientConnectionState.h"
+#include "core/ClientDiagnosticLog.h"
+#include "core/ClientPermissionState.h"
+#include "core/DrawingController.h"
+#include "core/FileTransferEngine.h"
+#include "core/PermissionManager.h"
+#include "core/VoiceCallController.h"
+#include "platform/Clock.h"
+#include "platform/LoginItem.h"
+#include "platform/PermissionProbe.h"
+#include "platform/Preferences.h"
+#include "platform/Scheduler.h"
+#include "platform/SecretStore.h"
+#include "platform/TaskHandle.h"
+#include "relay/ClientRelayConnection.h"
+#include "relay/ClientRelayEvent.h"
+#include "ui/ClientLanguage.h"
+#include "ui/ClientLocalization.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace doorwarden {
+
+// The one application model: everything the windows show about the support session, the
+// user's actions on it, and the reactions to what the relay connection reports. It also keeps
+// the session recoverable: a record in the secret store while a session exists, reconnection
+// with back-off after a lost connection, and resumption after a restart.
+//
+// Main thread only. Delayed work runs on the injected scheduler and holds the model weakly.
+// Observed properties notify only when their value changes. Status texts are stored localised.
+class ClientModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(doorwarden::ClientConnectionState connectionState READ connectionState NOTIFY connectionStateChanged)
+    Q_PROPERTY(doorwarden::ClientPermissionState permissions READ permissions NOTIFY permissionsChanged)
+    Q_PROPERTY(bool viewOnly READ viewOnly NOTIFY viewOnlyChanged)
+    Q_PROPERTY(bool requiresRecordingConsent READ requiresRecordingConsent WRITE setRequiresRecordingConsent NOTIFY
+                   requiresRecordingConsentChanged)
+    Q_PROPERTY(bool requiresCallConsent READ requiresCallConsent WRITE setRequiresCallConsent NOTIFY
+                   requiresCallConsentChanged)
+    Q_PROPERTY(bool startsAutomatically READ startsAutomatically WRITE setStartsAutomatically NOTIFY
+                   startsAutomaticallyChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QString supportCode READ supportCode NOTIFY supportCodeChanged)
+    Q_PROPERTY(QString securityVerificationCode READ securityVerificationCode NOTIFY securityVerificationCodeChanged)
+    Q_PROPERTY(QString enteredCode READ enteredCode WRITE setEnteredCode NOTIFY enteredCodeChanged)
+    Q_PROPERTY(std::optional<int> viewerEndCountdown READ viewerEndCountdown NOTIFY viewerEndCountdownChanged)
+    Q_PROPERTY(bool removesApplicationOnExit READ removesApplicationOnExit NOTIFY removesApplicationOnExitChanged)
+    Q_PROPERTY(bool recoveryStartupNeedsApproval READ recoveryStartupNeedsApproval NOTIFY
+                   recoveryStartupNeedsApprovalChanged)
+    Q_PROPERTY(doorwarden::ClientLanguage language READ language WRITE setLanguage NOTIFY languageChanged)
+    Q_PROPERTY(bool isDrawingActive READ isDrawingActive WRITE setDrawingActive NOTIFY isDrawingActiveChanged)
+    Q_PROPERTY(bool isSystemAudioActive READ isSystemAudioActive NOTIFY isSystemAudioActiveChanged)
+    Q_PROPERTY(bool isRecordingActive READ isRecordingActive NOTIFY isRecordingActiveChanged)
+    Q_PROPERTY(bool showsRecordingConsent READ showsRecordingConsent NOTIFY showsRecordingConsentChanged)
+    Q_PROPERTY(QString recordingConsentRequestID READ recordingConsentRequestID NOTIFY recordingConsentRequestIDChanged)
+    Q_PROPERTY(int unreadChatCount READ unreadChatCount NOTIFY unreadChatCountChanged)
+    Q_PROPERTY(bool isSessionChatVisible READ isSessionChatVisible NOTIFY isSessionChatVisibleChanged)
+    Q_PROPERTY(bool fileAccessPrepared READ fileAccessPrepared NOTIFY fileAccessPreparedChanged)
+    Q_PROPERTY(bool bidirectionalClipboardEnabled READ bidirectionalClipboardEnabled NOTIFY
+                   bidirectionalClipboardEnabledChanged)
+    Q_PROPERTY(QString activeResumeToken READ activeResumeToken NOTIFY activeResumeTokenChanged)
+    Q_PROPERTY(bool recoveringSession READ recoveringSession NOTIFY recoveringSessionChanged)
+    Q_PROPERTY(int recoveryAttempt READ recoveryAttempt NOTIFY recoveryAttemptChanged)
+
+    // Derived from the properties above; `actionChanged` fires whenever one of their inputs does.
+    Q_PROPERTY(bool permissionsSatisfied READ permissionsSatisfied NOTIFY actionChanged)
+    Q_PROPERTY(QString normalizedCode READ normalizedCode NOTIFY actionChanged)
+    Q_PROPERTY(QString primaryActionTitle READ primaryActionTitle NOTIFY actionChanged)
+    Q_PROPERTY(bool isPrimaryActionDisabled READ isPrimaryActionDisabled NOTIFY actionChanged)
+    Q_PROPERTY(QString indicatorStatusText READ indicatorStatusText NOTIFY indicatorStatusTextChanged)
+
+public:
+    using Kind = ClientConnectionState::Kind;
+
+    static constexpr const char* kRequiresRecordingConsentKey = "DoorwardenMacClient.RequiresRecordingConsent";
+    static constexpr const char* kRequiresCallConsentKey = "DoorwardenMacClient.RequiresCallConsent";
+    static constexpr const char* kFileAccessPreparedKey = "DoorwardenMacClient.FileAccessPrepared";
+    static constexpr const char* kEmptyCode = "000 000";
+    static constexpr int kCountdownSeconds = 10;
+
+    struct Dependencies {
+        Scheduler& scheduler;
+        const Clock& clock;
+        ClientDiagnosticLog& log;
+        Preferences& preferences;
+        SecretStore& secrets;
+        LoginItem& loginItem;
+        const PermissionProbe& permissionProbe;
+        const ClientLocalization& texts;
+        RandomSource& random;
+        // The relay connection is built from these; the model supplies its localised texts.
+        ClientRelayConnection::Dependencies relay;
+        // Removes the client from this machine; false when it could not. Empty: not possible.
+        std::function<bool()> removeApplication;
+        // Tells the user that removal failed (title, message, button) and returns once dismissed.
+        std::function<void(const QString& title, const QString& message, const QString& button)> showAlert;
+        // Ends the application; called once, after the viewer-end countdown.
+        std::function<void()> terminateApplication;
+        // The session's collaboration parts; an empty factory means the feature is not
+        // available yet, and its events are logged and dropped.
+        std::function<std::unique_ptr<DrawingController>()> makeDrawingController;
+        std::function<std::unique_ptr<VoiceCallController>()> makeVoiceCallController;
+        std::function<std::unique_ptr<FileTransferEngine>()> makeFileTransferEngine;
+    };
+
+    // Sets the initial values, reads the permissions and, when a recent session record is
+    // stored, starts resuming it (on the next turn of the scheduler).
+    explicit ClientModel(Dependencies dependencies, QObject* parent = nullptr);
+    ~ClientModel() override;
+
+    // Keeps the digits of `raw`, at most six; from four digits on, a space after the third.
+    static QString formatCode(const QString& raw);
+
+    // Properties.
+    const ClientConnectionState& connectionState() const { return connectionState_; }
+    const ClientPermissionState& permissions() const { return permissions_; }
+    bool viewOnly() const { return viewOnly_; }
+    bool requiresRecordingConsent() const { return requiresRecordingConsent_; }
+    bool requiresCallConsent() const { return requiresCallConsent_; }
+    bool startsAutomatically() const { return startsAutomatically_; }
+    const QString& statusMessage() const { return statusMessage_; }
+    const QString& supportCode() const { return supportCode_; }
+    const QString& securityVerificationCode() const { return securityVerificationCode_; }
+    const QString& enteredCode() const { return enteredCode_; }
+    std::optional<int> viewerEndCountdown() const { return viewerEndCountdown_; }
+    bool removesApplicationOnExit() const { return removesApplicationOnExit_; }
+    bool recoveryStartupNeedsApproval() const { return recoveryStartupNeedsApproval_; }
+    ClientLanguage language() const { return language_; }
+    bool isDrawingActive() const { return isDrawingActive_; }
+    bool isSystemAudioActive() const { return isSystemAudioActive_; }
+    bool isRecordingActive() const { return isRecordingActive_; }
+    bool showsRecordingConsent() const { return showsRecordingConsent_; }
+    const QString& recordingConsentRequestID() const { return recordingConsentRequestID_; }
+    const std::set<QString>& activeRecordingRequestIDs() const { return activeRecordingRequestIDs_; }
+    int unreadChatCount() const { return unreadChatCount_; }
+    bool isSessionChatVisible() const { return isSessionChatVisible_; }
+    bool fileAccessPrepared() const { return fileAccessPrepared_; }
+    bool bidirectionalClipboardEnabled() const { return bidirectionalClipboardEnabled_; }
+    const QString& activeResumeToken() const { return activeResumeToken_; }
+    bool recoveringSession() const { return recoveringSession_; }
+    int recoveryAttempt() const { return recoveryAttempt_; }
+    std::optional<Clock::MonotonicTime> recoveryPendingSince() const { return recoveryPendingSince_; }
+
+    // Derived values.
+    bool permissionsSatisfied() const;
+    QString normalizedCode() const;
+    QString primaryActionTitle() const;
+    bool isPrimaryActionDisabled() const;
+    QString indicatorStatusText() const;
+
+    // Whether each task is scheduled, for views and tests.
+    bool isPermissionPollingActive() const { return permissionRefreshTask_.isActive(); }
+    bool isRecoveryRetryScheduled() const { return recoveryRetryTask_.isActive(); }
+    bool isSessionRefreshActive() const { return sessionRefreshTask_.isActive(); }
+
+    ClientRelayConnection& relayConnection() { return *relayConnection_; }
+    PermissionManager& permissionManager() { return permissionManager_; }
+
+    // Operations.
+    void refreshPermissions();
+    void startPermissionPolling();
+    void setEnteredCode(const QString& raw);
+    void performPrimaryAction();
+    void startConnection(bool recovering);
+    void endSupport();
+    // Ends a running session before the application quits, then shuts down; `done` runs after.
+    void endSupportForTermination(std::function<void()> done = {});
+    void cancelViewerEndCountdown();
+    void setLanguage(ClientLanguage language);
+    void refreshStatusMessage();
+    void setRemoteControlAllowed(bool allowed);
+    void setDrawingActive(bool active);
+    void setRequiresRecordingConsent(bool required);
+    void setRequiresCallConsent(bool required);
+    void setStartsAutomatically(bool starts);
+    // The user's choice, before a session, to be watched without remote control.
+    void setViewOnly(bool viewOnly);
+    void handleRelayEvent(const ClientRelayEvent& event);
+    void shutdown();
+
+    // Recovery bookkeeping.
+    void persistActiveSession(const QString& code);
+    void scheduleRecoveryRetry();
+    void clearRecoveryState();
+
+signals:
+    void connectionStateChanged();
+    void permissionsChanged();
+    void viewOnlyChanged();
+    void requiresRecordingConsentChanged();
+    void requiresCallConsentChanged();
+    void startsAutomaticallyChanged();
+    void statusMessageChanged();
+    void supportCodeChanged();
+    void securityVerificationCodeChanged();
+    void enteredCodeChanged();
+    void viewerEndCountdownChanged();
+    void removesApplicationOnExitChanged();
+    void recoveryStartupNeedsApprovalChanged();
+    void languageChanged();
+    void isDrawingActiveChanged();
+    void isSystemAudioActiveChanged();
+    void isRecordingActiveChanged();
+    void showsRecordingConsentChanged();
+    void recordingConsentRequestIDChanged();
+    void unreadChatCountChanged();
+    void isSessionChatVisibleChanged();
+    void fileAccessPreparedChanged();
+    void bidirectionalClipboardEnabledChanged();
+    void activeResumeTokenChanged();
+    void recoveringSessionChanged();
+    void recoveryAttemptChanged();
+    void actionChanged();
+    void indicatorStatusTextChanged();
+
+private:
+    // Stores `value` and emits `changed` (and the derived values' signal when `affectsAction`)
+    // only when it differs.
+    template <typename T>
+    void assign(T& field, const T& value, void (ClientModel::*changed)(), bool affectsAction = false);
+
+    void setConnectionState(const ClientConnectionState& state);
+    void setStatusKey(std::string_view key);
+    void setStatusMessage(const QString& text);
+    void setSupportCode(const QString& code);
+    void setSecurityVerificationCode(const QString& code);
+    void setViewerEndCountdown(std::optional<int> seconds);
+    void setRecoveringSession(bool recovering);
+    void setRecoveryAttempt(int attempt);
+    void setActiveResumeToken(const QString& token);
+    void setRecoveryStartupNeedsApproval(bool needed);
+    void setSystemAudioActive(bool active);
+    QString text(std::string_view key) const;
+
+    void permissionPollStep(std::size_t check);
+    void finishEndedSession();
+    void startViewerEndCountdown(bool removeClient);
+    void countdownTick();
+    void finishViewerEndCountdown();
+    void updateCountdownStatus();
+    void resetChatState();
+    void resetClipboardFileState();
+    void resetCallAndRecordingState();
+    void stopDrawing();
+    void endVoiceCall();
+    void startClipboardMonitor();
+    void submitPendingErrorReports();
+    void dropUnavailable(std::string_view event);
+    std::string localClientId() const;
+
+    void onSessionCreated(const relayEvent::SessionCreated& event);
+    void onViewerRequested();
+    void onEncryptionReady(const relayEvent::EncryptionReady& event);
+    void onSupportStarted();
+    void onSupportEnded(const relayEvent::SupportEnded& event);
+    void onDisconnected(const relayEvent::Disconnected& event);
+    void onRecoveryPending();
+    void onRecoveryExpired();
+    void onSystemInfoRequest(const relayEvent::SystemInfoRequest& event);
+    void onFileTransfer(const relayEvent::FileTransfer& event);
+    void onDrawing(const relayEvent::Drawing& event);
+    void onVoiceCall(const relayEvent::VoiceCall& event);
+    void failWith(const QString& reason, std::string_view statusKey);
+
+    Dependencies dependencies_;
+    PermissionManager permissionManager_;
+    std::unique_ptr<ClientRelayConnection> relayConnection_;
+    std::unique_ptr<DrawingController> drawingController_;
+    std::unique_ptr<VoiceCallController> voiceCallController_;   // on first use
+    std::unique_ptr<FileTransferEngine> fileTransferEngine_;     // on first use
+
+    ClientConnectionState connectionState_;
+    ClientPermissionState permissions_;
+    bool viewOnly_ = false;
+    bool requiresRecordingConsent_ = false;
+    bool requiresCallConsent_ = false;
+    bool startsAutomatically_ = false;
+    QString statusMessage_;
+    QString supportCode_;
+    QString securityVerificationCode_;
+    QString enteredCode_ = QString::fromLatin1(kEmptyCode);
+    std::optional<int> viewerEndCountdown_;
+    bool removesApplicationOnExit_ = false;
+    bool recoveryStartupNeedsApproval_ = false;
+    ClientLanguage language_;
+    bool isDrawingActive_ = false;
+    bool isSystemAudioActive_ = false;
+    bool isRecordingActive_ = false;
+    bool showsRecordingConsent_ = false;
+    QString recordingConsentRequestID_;
+    std::set<QString> activeRecordingRequestIDs_;
+    int unreadChatCount_ = 0;
+    bool isSessionChatVisible_ = false;
+    std::set<QString> pendingChatReadReceipts_;
+    bool fileAccessPrepared_ = false;
+    bool bidirectionalClipboardEnabled_ = true;
+    QString activeResumeToken_;
+    bool recoveringSession_ = false;
+    int recoveryAttempt_ = 0;
+    std::optional<Clock::MonotonicTime> recoveryPendingSince_;
+
+    TaskHandle permissionRefreshTask_;
+    TaskHandle viewerEndCountdownTask_;
+    TaskHandle recoveryRetryTask_;
+    TaskHandle sessionRefreshTask_;
+    TaskHandle clipboardMonitorTask_;
+    TaskHandle startupRecoveryTask_;
+    TaskHandle endSessionTask_;
+    bool terminated_ = false;
+};
+
+} // namespace doorwarden

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "support/EventLoopWait.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+namespace doorwarden {
+
+// A program whose standard output is read line by line.
+class Program {
+public:
+    void start(const QString& path, const QStringList& arguments,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        process_.setProcessEnvironment(environment);
+        process_.setProgram(path);
+        process_.setArguments(arguments);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+            while (process_.canReadLine()) {
+                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+            }
+        });
+        process_.start();
+    }
+
+    ~Program()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    // The first line from line `from` on that matches `pattern` (waiting for it), or an empty
+    // string when the program ended or the wait timed out first.
+    QString waitForLine(const QString& pattern, qsizetype from = 0)
+    {
+        const QRegularExpression expression(pattern);
+        QString found;
+        spinUntil([&] {
+            for (qsizetype index = from; index < lines_.size(); ++index) {
+                if (expression.match(lines_[index]).hasMatch()) {
+                    found = lines_[index];
+                    return true;
+                }
+            }
+            return process_.state() == QProcess::NotRunning;
+        });
+        return found;
+    }
+
+    // The exit status once the program ended (waiting for it); absent after a crash or timeout.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        spinUntil([&] { return process_.state() == QProcess::NotRunning; }, timeout);
+        if (process_.state() != QProcess::NotRunning || process_.exitStatus() != QProcess::NormalExit) {
+            return std::nullopt;
+        }
+        return process_.exitCode();
+    }
+
+    void terminate() { process_.terminate(); } // SIGTERM
+    void kill() { process_.kill(); }           // SIGKILL
+    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+
+    qsizetype countLines(const QString& pattern) const { return lines_.filter(QRegularExpression(pattern)).size(); }
+    void write(const QString& line) { process_.write((line + "\n").toUtf8()); }
+    const QStringList& lines() const { return lines_; }
+
+private:
+    QProcess process_;
+    QStringList lines_;
+};
+
+} // namespace doorwarden
