@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# A support session on this machine: the development relay (TLS with a throw-away CA), the
+# client without windows and the headless viewer, all on 127.0.0.1. Everything it starts is
+# stopped when it ends, however it ends.
+#   tools/demo.sh BUILD_DIR
+set -euo pipefail
+build=${1:-build}
+client=$build/app/doorwarden
+relay=$build/tools/doorwarden-relay
+viewer=$build/tools/doorwarden-viewer
+code=482913
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  exec 4>&- 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+step() { printf '\n== %s\n' "$*"; }
+fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
+
+# wait_for FILE REGEX [SECONDS]: until a line of FILE matches; prints that line.
+wait_for() {
+  local file=$1 pattern=$2 seconds=${3:-10} tries
+  for ((tries = seconds * 10; tries > 0; tries--)); do
+    if grep -E -m1 -- "$pattern" "$file" 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  fail "no line matching '$pattern' in $(basename "$file") after $seconds s"
+}
+
+if [ -z "${DISPLAY:-}" ]; then
+  step "no DISPLAY: starting a private X server (Xvfb) for the client to show"
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  display=$(wait_for "$work/display" '^[0-9]+$')
+  export DISPLAY=:$display
+  echo "DISPLAY=$DISPLAY"
+fi
+
+step "starting the development relay"
+"$relay" --generate-ca "$work/ca" >"$work/relay.out" 2>"$work/relay.log" &
+pids+=($!)
+url=$(wait_for "$work/relay.out" '^listening ' | cut -d' ' -f2)
+echo "listening on $url (its CA: a throw-away one made just now)"
+
+step "the customer starts the client with support code ${code:0:3} ${code:3}"
+"$client" --headless --code "$code" --relay "$url" --ca-file "$work/ca/ca.pem" --state-dir "$work/state" \
+  --language en > >(tee "$work/client.out" | sed -u 's/^/  client | /') 2>&1 &
+client_pid=$!
+pids+=("$client_pid")
+wait_for "$work/client.out" '^state waitingForViewer$' >/dev/null
+
+step "the agent's viewer joins with the same code"
+mkfifo "$work/viewer.in"
+"$viewer" --relay "$url" --ca-file "$work/ca/ca.pem" --code "$code" --name "Agent Kim" --stdin \
+  <"$work/viewer.in" > >(tee "$work/viewer.out" | sed -u 's/^/  viewer | /') 2>&1 &
+pids+=($!)
+exec 4>"$work/viewer.in"
+wait_for "$work/client.out" '^state supporting$' >/dev/null
+shown=$(wait_for "$work/client.out" '^verification_code ' | cut -d' ' -f2)
+told=$(wait_for "$work/viewer.out" '^verification_code ' | cut -d' ' -f2)
+wait_for "$work/viewer.out" '^encryption_ready$' >/dev/null
+[ "$shown" = "$told" ] || fail "the verification codes differ: client $shown, viewer $told"
+
+step "both sides show verification code $shown; the viewer sends an encrypted message (it starts drawing)"
+echo '{"type":"drawing","drawing":{"messageId":"m-1","strokeId":"s-1","action":"begin","tool":"pen","authorId":"viewer:kim","authorDisplayName":"Agent Kim","monitorIndex":1,"x":0.5,"y":0.5,"thickness":2}}' >&4
+wait_for "$work/client.out" '^status .*Agent Kim' >/dev/null
+
+step "the agent ends support; the client counts down and closes"
+echo end >&4
+status=0
+wait "$client_pid" || status=$?
+[ "$status" -eq 0 ] || fail "the client ended with status $status"
+[ -z "$(ls -A "$work/state/secrets" 2>/dev/null)" ] || fail "the ended session is still stored"
+
+step "done: the session reached 'supporting', both sides agreed on $shown, and the client closed cleanly"
