@@ -599,6 +599,19 @@ void ClientModel::dropUnavailable(std::string_view event)
     dependencies_.log.log("SESSION", "unavailable feature=" + std::string(event) + " dropped=true");
 }
 
+template <typename Part>
+Part* ClientModel::onFirstUse(std::unique_ptr<Part>& part, const std::function<std::unique_ptr<Part>()>& make,
+                              std::string_view feature)
+{
+    if (!part && make) {
+        part = make();
+    }
+    if (!part) {
+        dropUnavailable(feature);
+    }
+    return part.get();
+}
+
 std::string ClientModel::localClientId() const
 {
     const std::string name = dependencies_.relay.host.machineName();
@@ -826,11 +839,7 @@ void ClientModel::onSystemInfoRequest(const relayEvent::SystemInfoRequest& event
 
 void ClientModel::onFileTransfer(const relayEvent::FileTransfer& event)
 {
-    if (!fileTransferEngine_ && dependencies_.makeFileTransferEngine) {
-        fileTransferEngine_ = dependencies_.makeFileTransferEngine();
-    }
-    if (!fileTransferEngine_) {
-        dropUnavailable("file_transfer");
+    if (!onFirstUse(fileTransferEngine_, dependencies_.makeFileTransferEngine, "file_transfer")) {
         return;
     }
     dependencies_.scheduler.post(weakGuarded(this, [event](ClientModel& model) {
@@ -860,11 +869,7 @@ void ClientModel::onDrawing(const relayEvent::Drawing& event)
 
 void ClientModel::onVoiceCall(const relayEvent::VoiceCall& event)
 {
-    if (!voiceCallController_ && dependencies_.makeVoiceCallController) {
-        voiceCallController_ = dependencies_.makeVoiceCallController();
-    }
-    if (!voiceCallController_) {
-        dropUnavailable("voice_call");
+    if (!onFirstUse(voiceCallController_, dependencies_.makeVoiceCallController, "voice_call")) {
         return;
     }
     voiceCallController_->handle(event.payload, event.viewerName, requiresCallConsent_);

@@ -65,6 +65,15 @@ class ClientModel : public QObject {
     Q_PROPERTY(QString recordingConsentRequestID READ recordingConsentRequestID NOTIFY recordingConsentRequestIDChanged)
     Q_PROPERTY(int unreadChatCount READ unreadChatCount NOTIFY unreadChatCountChanged)
     Q_PROPERTY(bool isSessionChatVisible READ isSessionChatVisible NOTIFY isSessionChatVisibleChanged)
+    Q_PROPERTY(bool showsErrorReport READ showsErrorReport NOTIFY showsErrorReportChanged)
+    Q_PROPERTY(QString errorReportMemo READ errorReportMemo NOTIFY errorReportMemoChanged)
+    Q_PROPERTY(bool isSubmittingErrorReport READ isSubmittingErrorReport NOTIFY isSubmittingErrorReportChanged)
+    Q_PROPERTY(bool showsReportAccepted READ showsReportAccepted NOTIFY showsReportAcceptedChanged)
+    Q_PROPERTY(QString reportAcceptedMessage READ reportAcceptedMessage NOTIFY reportAcceptedMessageChanged)
+    Q_PROPERTY(bool showsFileAccessPreparationConfirmation READ showsFileAccessPreparationConfirmation NOTIFY showsFileAccessPreparationConfirmationChanged)
+    Q_PROPERTY(bool isPreparingFileAccess READ isPreparingFileAccess NOTIFY isPreparingFileAccessChanged)
+    Q_PROPERTY(bool fileAccessLimited READ fileAccessLimited NOTIFY fileAccessLimitedChanged)
+    Q_PROPERTY(QString manualErrorReportId READ manualErrorReportId NOTIFY manualErrorReportIdChanged)
     Q_PROPERTY(bool fileAccessPrepared READ fileAccessPrepared NOTIFY fileAccessPreparedChanged)
     Q_PROPERTY(bool bidirectionalClipboardEnabled READ bidirectionalClipboardEnabled NOTIFY
                    bidirectionalClipboardEnabledChanged)
@@ -145,6 +154,15 @@ public:
     int unreadChatCount() const { return unreadChatCount_; }
     bool isSessionChatVisible() const { return isSessionChatVisible_; }
     bool fileAccessPrepared() const { return fileAccessPrepared_; }
+    bool showsErrorReport() const { return showsErrorReport_; }
+    const QString& errorReportMemo() const { return errorReportMemo_; }
+    bool isSubmittingErrorReport() const { return isSubmittingErrorReport_; }
+    bool showsReportAccepted() const { return showsReportAccepted_; }
+    const QString& reportAcceptedMessage() const { return reportAcceptedMessage_; }
+    bool showsFileAccessPreparationConfirmation() const { return showsFileAccessPreparationConfirmation_; }
+    bool isPreparingFileAccess() const { return isPreparingFileAccess_; }
+    bool fileAccessLimited() const { return fileAccessLimited_; }
+    const QString& manualErrorReportId() const { return manualErrorReportId_; }
     bool bidirectionalClipboardEnabled() const { return bidirectionalClipboardEnabled_; }
     const QString& activeResumeToken() const { return activeResumeToken_; }
     bool recoveringSession() const { return recoveringSession_; }
@@ -216,6 +234,15 @@ signals:
     void unreadChatCountChanged();
     void isSessionChatVisibleChanged();
     void fileAccessPreparedChanged();
+    void showsErrorReportChanged();
+    void errorReportMemoChanged();
+    void isSubmittingErrorReportChanged();
+    void showsReportAcceptedChanged();
+    void reportAcceptedMessageChanged();
+    void showsFileAccessPreparationConfirmationChanged();
+    void isPreparingFileAccessChanged();
+    void fileAccessLimitedChanged();
+    void manualErrorReportIdChanged();
     void bidirectionalClipboardEnabledChanged();
     void activeResumeTokenChanged();
     void recoveringSessionChanged();
@@ -256,6 +283,10 @@ private:
     void startClipboardMonitor();
     void submitPendingErrorReports();
     void dropUnavailable(std::string_view event);
+    // The part, made on first use; null (the event logged and dropped) when the build has none.
+    template <typename Part>
+    Part* onFirstUse(std::unique_ptr<Part>& part, const std::function<std::unique_ptr<Part>()>& make,
+                     std::string_view feature);
     std::string localClientId() const;
 
     void onSessionCreated(const relayEvent::SessionCreated& event);
@@ -303,6 +334,16 @@ private:
     bool isSessionChatVisible_ = false;
     std::set<QString> pendingChatReadReceipts_;
     bool fileAccessPrepared_ = false;
+    // Error report dialog, file access preparation: set by those features when they arrive.
+    bool showsErrorReport_ = false;
+    QString errorReportMemo_;
+    bool isSubmittingErrorReport_ = false;
+    bool showsReportAccepted_ = false;
+    QString reportAcceptedMessage_;
+    bool showsFileAccessPreparationConfirmation_ = false;
+    bool isPreparingFileAccess_ = false;
+    bool fileAccessLimited_ = false;
+    QString manualErrorReportId_;
     bool bidirectionalClipboardEnabled_ = true;
     QString activeResumeToken_;
     bool recoveringSession_ = false;
