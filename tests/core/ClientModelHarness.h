@@ -1,0 +1,490 @@
+#pragma once
+
+// A ClientModel on fakes: virtual time, memory stores, a fake login item and permission
+// probe, and a real relay connection over fake sockets, so a test can play the relay.
+
+#include "core/ClientModel.h"
+#include "core/ClientPersistentSession.h"
+#include "platform/fake/FakeHostInfo.h"
+#include "platform/fake/FakeLoginItem.h"
+#include "platform/fake/ManualClock.h"
+#include "platform/fake/ManualScheduler.h"
+#include "platform/fake/MemoryPreferences.h"
+#include "platform/fake/MemorySecretStore.h"
+#include "relay/FakeRelaySocket.h"
+#include "relay/RelayFakes.h"
+#include "relay/RelayMessageType.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QUrlQuery>
+
+#include <array>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// Readable values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace doorwarden {
+
+inline void PrintTo(const ClientConnectionState& state, std::ostream* os)
+{
+    *os << state.name().toStdString();
+}
+
+namespace modeltest {
+
+using namespace std::chrono_literals;
+using Kind = ClientConnectionState::Kind;
+
+inline constexpr const char* kCode = "482913";
+inline constexpr const char* kFormattedCode = "482 913";
+inline const QString kEndpoint = QStringLiteral("wss://relay.doorwarden.test:8443");
+// Seconds between 1970-01-01 and 2001-01-01, the epoch of the stored record's time stamp.
+inline constexpr double kRecordEpoch = 978'307'200.0;
+
+// Permissions as the test sets them; remembers when the screen permission was read.
+class FakePermissionProbe final : public PermissionProbe {
+public:
+    explicit FakePermissionProbe(const Clock& clock)
+        : clock_(clock)
+    {
+    }
+    bool canCaptureScreen() const override
+    {
+        screenChecks.push_back(clock_.monotonicNow());
+        return screen;
+    }
+    bool canInjectInput() const override { return input; }
+
+    bool screen = true;
+    bool input = true;
+    mutable std::vector<Clock::MonotonicTime> screenChecks;
+
+private:
+    const Clock& clock_;
+};
+
+// What the collaboration parts were asked to do; outlives the parts the model owns.
+struct CollaborationRecord {
+    int drawingControllersMade = 0;
+    std::vector<ClientDrawingPayload> drawings;
+    int drawingStops = 0;
+
+    struct VoiceCallHandled {
+        VoiceCallPayload payload;
+        std::optional<std::string> viewerName;
+        bool requiresCallConsent = false;
+    };
+    std::vector<VoiceCallHandled> voiceCalls;
+    std::vector<std::string> callEnds;
+    bool callActive = false;
+
+    std::vector<std::pair<std::string, ClientFileTransferPayload>> fileTransfers;
+};
+
+class FakeDrawingController final : public DrawingController {
+public:
+    explicit FakeDrawingController(std::shared_ptr<CollaborationRecord> record)
+        : record_(std::move(record))
+    {
+    }
+    void handle(const ClientDrawingPayload& payload) override { record_->drawings.push_back(payload); }
+    void stop() override { ++record_->drawingStops; }
+
+private:
+    std::shared_ptr<CollaborationRecord> record_;
+};
+
+class FakeVoiceCallController final : public VoiceCallController {
+public:
+    explicit FakeVoiceCallController(std::shared_ptr<CollaborationRecord> record)
+        : record_(std::move(record))
+    {
+    }
+    void handle(const VoiceCallPayload& payload, const std::optional<std::string>& viewerName,
+                bool requiresCallConsent) override
+    {
+        record_->voiceCalls.push_back({payload, viewerName, requiresCallConsent});
+    }
+    void endCall(const std::string& reason) override
+    {
+        record_->callEnds.push_back(reason);
+        record_->callActive = false;
+    }
+    bool isCallActive() const override { return record_->callActive; }
+
+private:
+    std::shared_ptr<CollaborationRecord> record_;
+};
+
+class FakeFileTransferEngine final : public FileTransferEngine {
+public:
+    explicit FakeFileTransferEngine(std::shared_ptr<CollaborationRecord> record)
+        : record_(std::move(record))
+    {
+    }
+    void handle(const std::string& messageType, const ClientFileTransferPayload& payload) override
+    {
+        record_->fileTransfers.emplace_back(messageType, payload);
+    }
+
+private:
+    std::shared_ptr<CollaborationRecord> record_;
+};
+
+enum class Removal { unavailable, succeeds, fails };
+
+struct ModelOptions {
+    bool drawing = true;
+    bool voiceCall = false;
+    bool fileTransfer = false;
+    Removal removal = Removal::unavailable;
+};
+
+// Counts the model's change notifications by signal name.
+class NotificationCounter {
+public:
+    explicit NotificationCounter(ClientModel& model)
+    {
+        using M = ClientModel;
+        const std::pair<const char*, void (M::*)()> changes[] = {
+            {"connectionState", &M::connectionStateChanged},
+            {"permissions", &M::permissionsChanged},
+            {"viewOnly", &M::viewOnlyChanged},
+            {"requiresRecordingConsent", &M::requiresRecordingConsentChanged},
+            {"requiresCallConsent", &M::requiresCallConsentChanged},
+            {"startsAutomatically", &M::startsAutomaticallyChanged},
+            {"statusMessage", &M::statusMessageChanged},
+            {"supportCode", &M::supportCodeChanged},
+            {"securityVerificationCode", &M::securityVerificationCodeChanged},
+            {"enteredCode", &M::enteredCodeChanged},
+            {"viewerEndCountdown", &M::viewerEndCountdownChanged},
+            {"removesApplicationOnExit", &M::removesApplicationOnExitChanged},
+            {"recoveryStartupNeedsApproval", &M::recoveryStartupNeedsApprovalChanged},
+            {"language", &M::languageChanged},
+            {"isDrawingActive", &M::isDrawingActiveChanged},
+            {"isSystemAudioActive", &M::isSystemAudioActiveChanged},
+            {"isRecordingActive", &M::isRecordingActiveChanged},
+            {"showsRecordingConsent", &M::showsRecordingConsentChanged},
+            {"recordingConsentRequestID", &M::recordingConsentRequestIDChanged},
+            {"unreadChatCount", &M::unreadChatCountChanged},
+            {"isSessionChatVisible", &M::isSessionChatVisibleChanged},
+            {"fileAccessPrepared", &M::fileAccessPreparedChanged},
+            {"showsErrorReport", &M::showsErrorReportChanged},
+            {"errorReportMemo", &M::errorReportMemoChanged},
+            {"isSubmittingErrorReport", &M::isSubmittingErrorReportChanged},
+            {"showsReportAccepted", &M::showsReportAcceptedChanged},
+            {"reportAcceptedMessage", &M::reportAcceptedMessageChanged},
+            {"showsFileAccessPreparationConfirmation", &M::showsFileAccessPreparationConfirmationChanged},
+            {"isPreparingFileAccess", &M::isPreparingFileAccessChanged},
+            {"fileAccessLimited", &M::fileAccessLimitedChanged},
+            {"manualErrorReportId", &M::manualErrorReportIdChanged},
+            {"bidirectionalClipboardEnabled", &M::bidirectionalClipboardEnabledChanged},
+            {"activeResumeToken", &M::activeResumeTokenChanged},
+            {"recoveringSession", &M::recoveringSessionChanged},
+            {"recoveryAttempt", &M::recoveryAttemptChanged},
+            {"action", &M::actionChanged},
+            {"indicatorStatusText", &M::indicatorStatusTextChanged},
+        };
+        for (const auto& [name, signal] : changes) {
+            connections_.push_back(
+                QObject::connect(&model, signal, &model, [this, key = std::string(name)] { ++counts_[key]; }));
+        }
+    }
+    ~NotificationCounter()
+    {
+        for (const auto& connection : connections_) {
+            QObject::disconnect(connection);
+        }
+    }
+    NotificationCounter(const NotificationCounter&) = delete;
+    NotificationCounter& operator=(const NotificationCounter&) = delete;
+
+    // Notifications since the last take, by name.
+    std::map<std::string, int> take() { return std::exchange(counts_, {}); }
+
+private:
+    std::map<std::string, int> counts_;
+    std::vector<QMetaObject::Connection> connections_;
+};
+
+class ModelHarness {
+public:
+    ModelHarness() { preferences.setStringValue(kClientLanguagePreferenceKey, "en"); }
+    ~ModelHarness() { model.reset(); }
+    ModelHarness(const ModelHarness&) = delete;
+    ModelHarness& operator=(const ModelHarness&) = delete;
+
+    ClientModel& create(ModelOptions options = {})
+    {
+        auto remoteInput = std::make_unique<FakeRemoteInput>();
+        input = remoteInput.get();
+        ClientRelayConnection::Dependencies relay{
+            .scheduler = scheduler,
+            .clock = clock,
+            .log = log,
+            .host = host,
+            .random = RandomSource::system(),
+            .socketFactory = sockets.factory(),
+            .remoteInput = std::move(remoteInput),
+            .captureFactory = {},
+            .direct = nullptr,
+            .canRemoveClient = {},
+            .localizedText = {},
+            .loadPendingErrorReports = {},
+            .relayEndpoint = kEndpoint,
+        };
+        std::function<bool()> removeApplication;
+        if (options.removal != Removal::unavailable) {
+            removeApplication = [this, ok = options.removal == Removal::succeeds] {
+                lifecycle.emplace_back("remove");
+                return ok;
+            };
+        }
+        auto record = collaboration;
+        model = std::make_unique<ClientModel>(ClientModel::Dependencies{
+            .scheduler = scheduler,
+            .clock = clock,
+            .log = log,
+            .preferences = preferences,
+            .secrets = secrets,
+            .loginItem = loginItem,
+            .permissionProbe = probe,
+            .texts = texts,
+            .random = RandomSource::system(),
+            .relay = std::move(relay),
+            .removeApplication = std::move(removeApplication),
+            .showAlert =
+                [this](const QString& title, const QString& message, const QString& button) {
+                    lifecycle.emplace_back("alert");
+                    alerts.push_back({title, message, button});
+                },
+            .terminateApplication = [this] { lifecycle.emplace_back("terminate"); },
+            .makeDrawingController = options.drawing ? std::function<std::unique_ptr<DrawingController>()>(
+                                                           [record] {
+                                                               ++record->drawingControllersMade;
+                                                               return std::make_unique<FakeDrawingController>(record);
+                                                           })
+                                                     : nullptr,
+            .makeVoiceCallController =
+                options.voiceCall
+                    ? std::function<std::unique_ptr<VoiceCallController>()>(
+                          [record] { return std::make_unique<FakeVoiceCallController>(record); })
+                    : nullptr,
+            .makeFileTransferEngine =
+                options.fileTransfer
+                    ? std::function<std::unique_ptr<FileTransferEngine>()>(
+                          [record] { return std::make_unique<FakeFileTransferEngine>(record); })
+                    : nullptr,
+        });
+        return *model;
+    }
+
+    // --- Texts -------------------------------------------------------------------------------
+
+    QString text(std::string_view key) const { return texts.localizedText(key, model->language()); }
+    QString format(std::string_view key, const QString& argument) const
+    {
+        return texts.localizedFormat(key, model->language(), argument);
+    }
+    QString format(std::string_view key, long long argument) const
+    {
+        return texts.localizedFormat(key, model->language(), argument);
+    }
+
+    // --- Playing the user and the relay --------------------------------------------------------
+
+    FakeRelaySocketPeer& socket() { return sockets.last(); }
+
+    static RelayMessage message(RelayMessageType type)
+    {
+        RelayMessage out;
+        out.type = std::string(wireName(type));
+        return out;
+    }
+
+    // A relay message on the current socket, and whatever work it leads to right away.
+    void deliver(const RelayMessage& value)
+    {
+        socket().deliver(value);
+        scheduler.runUntilIdle();
+    }
+    void deliver(RelayMessageType type) { deliver(message(type)); }
+
+    void sessionCreated(const std::string& code = kCode, std::optional<std::string> resumeToken = std::nullopt)
+    {
+        auto m = message(RelayMessageType::sessionCreated);
+        m.sessionCode = code;
+        m.resumeToken = std::move(resumeToken);
+        deliver(m);
+    }
+    void relayError(const std::string& statusCode)
+    {
+        auto m = message(RelayMessageType::error);
+        m.statusCode = statusCode;
+        deliver(m);
+    }
+    // The current socket drops.
+    void dropConnection(const QString& error = QStringLiteral("Connection reset by peer"))
+    {
+        socket().fail(error);
+        scheduler.runUntilIdle();
+    }
+
+    // The user types a code and presses the primary button.
+    void connect(const QString& code = QString::fromLatin1(kCode))
+    {
+        model->setEnteredCode(code);
+        model->performPrimaryAction();
+        scheduler.runUntilIdle();
+    }
+    void toWaitingForViewer()
+    {
+        connect();
+        sessionCreated();
+    }
+    void toSupporting()
+    {
+        toWaitingForViewer();
+        deliver(RelayMessageType::viewerRequest);
+        deliver(RelayMessageType::supportStarted);
+    }
+
+    // --- Looking at the outside world --------------------------------------------------------
+
+    static QUrlQuery query(const FakeRelaySocketPeer& peer) { return QUrlQuery(peer.url); }
+
+    // Plain messages of `type` that went out on `peer`.
+    static std::vector<RelayMessage> sent(const FakeRelaySocketPeer& peer, RelayMessageType type)
+    {
+        std::vector<RelayMessage> out;
+        for (const auto& m : peer.texts()) {
+            if (m && m->type == wireName(type)) {
+                out.push_back(*m);
+            }
+        }
+        return out;
+    }
+
+    std::optional<nlohmann::json> storedRecord() const
+    {
+        const auto data = secrets.read(ClientPersistentSession::service, ClientPersistentSession::account);
+        if (!data) {
+            return std::nullopt;
+        }
+        return nlohmann::json::parse(data->begin(), data->end());
+    }
+    // The wall time now, as the stored record spells it.
+    double recordTimeNow() const
+    {
+        return std::chrono::duration<double>(clock.wallNow().time_since_epoch()).count() - kRecordEpoch;
+    }
+    void storeRecord(const std::string& code, const std::string& token, double updatedAt)
+    {
+        const std::string json =
+            nlohmann::json{{"sessionCode", code}, {"resumeToken", token}, {"updatedAt", updatedAt}}.dump();
+        secrets.write(ClientPersistentSession::service, ClientPersistentSession::account,
+                      SecretStore::Bytes(json.begin(), json.end()));
+    }
+
+    // True when the diagnostic log holds the line "<time>|<category>|<text>".
+    bool logged(const std::string& category, const std::string& text)
+    {
+        const std::string snapshot = log.diagnosticSnapshot() + "\n";
+        return snapshot.find("|" + category + "|" + text + "\n") != std::string::npos;
+    }
+
+    // Milliseconds since `start` of each screen-permission check, in order.
+    std::vector<long long> screenChecksSince(Clock::MonotonicTime start) const
+    {
+        std::vector<long long> out;
+        for (const auto& at : probe.screenChecks) {
+            out.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(at - start).count());
+        }
+        return out;
+    }
+
+    // Brings a freshly created model (permissions granted) into `kind` the way a user and the
+    // relay would; `failed` is reached through a lost connection without a stored session.
+    void driveTo(Kind kind)
+    {
+        switch (kind) {
+        case Kind::idle:
+            probe.screen = false;
+            model->refreshPermissions();
+            break;
+        case Kind::checkingPermissions:
+            ADD_FAILURE() << "no operation enters checkingPermissions";
+            return;
+        case Kind::ready:
+            break;
+        case Kind::connecting:
+            connect();
+            break;
+        case Kind::waitingForViewer:
+            toWaitingForViewer();
+            break;
+        case Kind::supporting:
+            toSupporting();
+            break;
+        case Kind::ending:
+            toSupporting();
+            model->endSupport();
+            break;
+        case Kind::viewerEnding:
+            toSupporting();
+            deliver(RelayMessageType::supportEnded);
+            break;
+        case Kind::failed:
+            connect();
+            dropConnection();
+            break;
+        }
+        ASSERT_EQ(model->connectionState().kind(), kind) << "the model did not reach the state to test from";
+    }
+
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    FakeHostInfo host;
+    ClientDiagnosticLog log{clock, host};
+    MemoryPreferences preferences;
+    MemorySecretStore secrets;
+    FakeLoginItem loginItem;
+    FakePermissionProbe probe{clock};
+    const ClientLocalization& texts = ClientLocalization::bundled();
+    FakeRelaySockets sockets;
+    FakeRemoteInput* input = nullptr;
+    std::shared_ptr<CollaborationRecord> collaboration = std::make_shared<CollaborationRecord>();
+    std::vector<std::string> lifecycle; // "remove", "alert", "terminate", in order
+    std::vector<std::array<QString, 3>> alerts;
+    std::unique_ptr<ClientModel> model;
+};
+
+inline bool isLowerHex(const QString& text, qsizetype length)
+{
+    if (text.size() != length) {
+        return false;
+    }
+    for (const QChar c : text) {
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace modeltest
+} // namespace doorwarden
