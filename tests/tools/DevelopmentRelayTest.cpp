@@ -518,6 +518,7 @@ TEST_F(DevelopmentRelayTest, RecoveryReattachesOnlyWithTheSessionsToken)
         ASSERT_EQ(answer->type, row.answer);
         EXPECT_EQ(answer->sessionCode, "123 456");
         EXPECT_EQ(answer->resumeToken, support.resumeToken.toStdString());
+        EXPECT_EQ(recovered->nextType(), wire(RelayMessageType::supportStarted)) << "a new key exchange is due";
         support.viewers[0]->send(hello("alice"));
         const std::optional<RelayMessage> forwarded = recovered->next();
         ASSERT_TRUE(forwarded) << "the viewer stayed with the session";
@@ -669,6 +670,7 @@ TEST_F(DevelopmentRelayTest, DropClientAbortsTheClientAndKeepsTheSessionForRecov
 
     PeerPointer recovered = openClient(support.resumeToken, true);
     EXPECT_EQ(recovered->nextType(), wire(RelayMessageType::sessionCreated));
+    EXPECT_EQ(recovered->nextType(), wire(RelayMessageType::supportStarted));
     support.viewers[0]->send(hello("alice"));
     EXPECT_EQ(recovered->nextType(), wire(RelayMessageType::e2eeHello));
 }
