@@ -34,6 +34,20 @@ out=$("$client" --state-dir "$state")
 check "the English choice is kept" grep -q "English" <<<"$out"
 check "the choice is stored under its key" grep -q "Doorwarden.ClientLanguage=en" "$state/doorwarden.ini"
 
+# Session options: each bad one is refused before anything connects.
+while IFS='|' read -r what expected args; do
+  # shellcheck disable=SC2086
+  out=$(DISPLAY= "$client" --state-dir "$state" $args 2>&1 </dev/null); status=$?
+  check "$what: status 2" test "$status" -eq 2
+  check "$what: says why" grep -q -- "$expected" <<<"$out"
+done <<'CASES'
+--code alone|needs --headless|--code 482913
+a relay address that is not wss|not a relay address|--headless --code 482913 --relay http://127.0.0.1:1
+a CA file that does not exist|/nonexistent/ca.pem|--headless --code 482913 --relay wss://127.0.0.1:1 --ca-file /nonexistent/ca.pem
+no code and nothing stored|give the support code with --code|--headless --relay wss://127.0.0.1:1
+no X display to capture|X display cannot be captured|--headless --code 482913 --relay wss://127.0.0.1:1
+CASES
+
 out=$("$client" --diagnostics)
 check "diagnostics start with the five header lines" \
   bash -c '[[ $(sed -n 1p <<<"$1") == "component=MacClient version=v0.1.0-b1" &&
