@@ -49,7 +49,9 @@ std::unique_ptr<JobType> runToCompletion(std::unique_ptr<JobType> job, const std
     });
     QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
     job->start(); // queued: it cannot finish before the loop runs
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Sockets wait too: a relay message handled inside this wait would run the model's event
+    // handling in the middle of the operation that stores the record.
+    loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
     if (finished) {
         return job;
     }
