@@ -3,64 +3,44 @@
 #include "relay/RelayMessageCodec.h"
 
 #include <QSslError>
-#include <QTimer>
-
-#include <chrono>
 
 namespace doorwarden {
 
-namespace {
-constexpr std::chrono::milliseconds kClosingGrace{2000};
-}
-
 QtRelaySocket::QtRelaySocket(QSslConfiguration tls)
-    : socket_(new QWebSocket())
 {
-    socket_->setSslConfiguration(tls);
-    socket_->setMaxAllowedIncomingMessageSize(RelayMessageCodec::maximumMessageBytes);
-    connect(socket_, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
+    socket_.setSslConfiguration(tls);
+    socket_.setMaxAllowedIncomingMessageSize(RelayMessageCodec::maximumMessageBytes);
+    connect(&socket_, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
         if (onMessage_) {
             onMessage_(text.toUtf8());
         }
     });
-    connect(socket_, &QWebSocket::binaryMessageReceived, this, [this](const QByteArray& bytes) {
+    connect(&socket_, &QWebSocket::binaryMessageReceived, this, [this](const QByteArray& bytes) {
         if (onMessage_) {
             onMessage_(bytes);
         }
     });
-    connect(socket_, &QWebSocket::bytesWritten, this, [this] { written(); });
-    connect(socket_, &QWebSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+    connect(&socket_, &QWebSocket::bytesWritten, this, [this] { written(); });
+    connect(&socket_, &QWebSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
         QStringList reasons;
         for (const auto& error : errors) {
             reasons << error.errorString();
         }
         fail(QStringLiteral("TLS: %1").arg(reasons.join(QStringLiteral("; "))));
     });
-    connect(socket_, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
-        fail(socket_->errorString());
+    connect(&socket_, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
+        fail(socket_.errorString());
     });
-    connect(socket_, &QWebSocket::disconnected, this, [this] {
-        fail(socket_->closeReason().isEmpty() ? QStringLiteral("the relay closed the connection")
-                                             : socket_->closeReason());
+    connect(&socket_, &QWebSocket::disconnected, this, [this] {
+        fail(socket_.closeReason().isEmpty() ? QStringLiteral("the relay closed the connection")
+                                             : socket_.closeReason());
     });
 }
 
 QtRelaySocket::~QtRelaySocket()
 {
     done_ = true;
-    QObject::disconnect(socket_, nullptr, this, nullptr);
-    if (closing_ && socket_->state() != QAbstractSocket::UnconnectedState) {
-        // Let the closing handshake finish, so that the relay sees the session end rather than a
-        // drop (which it would keep for recovery), but never for long.
-        connect(socket_, &QWebSocket::disconnected, socket_, &QObject::deleteLater);
-        QTimer::singleShot(kClosingGrace, socket_, [socket = socket_] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        return;
-    }
-    socket_->abort();
-    delete socket_;
+    socket_.abort();
 }
 
 void QtRelaySocket::open(const QUrl& url, std::function<void(const QByteArray&)> onMessage,
@@ -68,26 +48,26 @@ void QtRelaySocket::open(const QUrl& url, std::function<void(const QByteArray&)>
 {
     onMessage_ = std::move(onMessage);
     onFailure_ = std::move(onFailure);
-    socket_->open(url);
+    socket_.open(url);
 }
 
 void QtRelaySocket::sendText(const QByteArray& utf8, Completion done)
 {
-    const qint64 before = socket_->bytesToWrite();
-    socket_->sendTextMessage(QString::fromUtf8(utf8));
+    const qint64 before = socket_.bytesToWrite();
+    socket_.sendTextMessage(QString::fromUtf8(utf8));
     queued(before, std::move(done));
 }
 
 void QtRelaySocket::sendBinary(const QByteArray& bytes, Completion done)
 {
-    const qint64 before = socket_->bytesToWrite();
-    socket_->sendBinaryMessage(bytes);
+    const qint64 before = socket_.bytesToWrite();
+    socket_.sendBinaryMessage(bytes);
     queued(before, std::move(done));
 }
 
 void QtRelaySocket::queued(qint64 bytesBefore, Completion done)
 {
-    const qint64 added = socket_->bytesToWrite() - bytesBefore;
+    const qint64 added = socket_.bytesToWrite() - bytesBefore;
     if (done_ || added <= 0) {
         // Nothing was queued: the socket is not open (or already failed).
         if (done) {
@@ -101,7 +81,7 @@ void QtRelaySocket::queued(qint64 bytesBefore, Completion done)
 
 void QtRelaySocket::written()
 {
-    const std::int64_t writtenTotal = queuedTotal_ - socket_->bytesToWrite();
+    const std::int64_t writtenTotal = queuedTotal_ - socket_.bytesToWrite();
     while (!pending_.empty() && pending_.front().endOffset <= writtenTotal) {
         auto done = std::move(pending_.front().done);
         pending_.pop_front();
@@ -136,9 +116,10 @@ void QtRelaySocket::close()
 {
     done_ = true;
     pending_.clear();
-    closing_ = true;
-    socket_->close(QWebSocketProtocol::CloseCodeNormal);
-    socket_->flush();
+    socket_.close(QWebSocketProtocol::CloseCodeNormal);
+    // The socket is destroyed (aborted) right after this: what was sent, the closing frame
+    // last, goes to the system now so that the relay sees a normal end, not a drop.
+    socket_.flush();
 }
 
 } // namespace doorwarden

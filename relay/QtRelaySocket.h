@@ -36,14 +36,12 @@ private:
     void written();
     void fail(const QString& error);
 
-    // Owned; after a close() it may outlive this object briefly to finish the closing handshake.
-    QWebSocket* socket_;
+    QWebSocket socket_;
     std::function<void(const QByteArray&)> onMessage_;
     std::function<void(const QString&)> onFailure_;
     std::deque<PendingSend> pending_;
     std::int64_t queuedTotal_ = 0;
     bool done_ = false;
-    bool closing_ = false;
 };
 
 } // namespace doorwarden
