@@ -5,7 +5,6 @@
 
 #include <array>
 #include <chrono>
-#include <type_traits>
 #include <utility>
 
 namespace doorwarden {
@@ -672,53 +671,10 @@ void ClientModel::clearRecoveryState()
 
 void ClientModel::handleRelayEvent(const ClientRelayEvent& event)
 {
-    std::visit(
-        [this](const auto& payload) {
-            using E = std::decay_t<decltype(payload)>;
-            if constexpr (std::is_same_v<E, relayEvent::SessionCreated>) {
-                onSessionCreated(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::ViewerRequested>) {
-                onViewerRequested();
-            } else if constexpr (std::is_same_v<E, relayEvent::EncryptionReady>) {
-                onEncryptionReady(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::SupportStarted>) {
-                onSupportStarted();
-            } else if constexpr (std::is_same_v<E, relayEvent::SupportEnded>) {
-                onSupportEnded(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::Disconnected>) {
-                onDisconnected(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::RecoveryPending>) {
-                onRecoveryPending();
-            } else if constexpr (std::is_same_v<E, relayEvent::RecoveryExpired>) {
-                onRecoveryExpired();
-            } else if constexpr (std::is_same_v<E, relayEvent::SystemInfoRequest>) {
-                onSystemInfoRequest(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::FileTransfer>) {
-                onFileTransfer(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::Drawing>) {
-                onDrawing(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::VoiceCall>) {
-                onVoiceCall(payload);
-            } else if constexpr (std::is_same_v<E, relayEvent::SystemAudioActive>) {
-                setSystemAudioActive(payload.active);
-            } else if constexpr (std::is_same_v<E, relayEvent::Clipboard>) {
-                dropUnavailable("clipboard"); // clipboard synchronisation and chat
-            } else if constexpr (std::is_same_v<E, relayEvent::FileBrowser>) {
-                dropUnavailable("file_browser");
-            } else if constexpr (std::is_same_v<E, relayEvent::Recording>) {
-                dropUnavailable("recording");
-            } else if constexpr (std::is_same_v<E, relayEvent::PowerCommand>) {
-                dropUnavailable("power");
-            } else if constexpr (std::is_same_v<E, relayEvent::ErrorReportAccepted>) {
-                dropUnavailable("error_report_accepted");
-            } else {
-                static_assert(!sizeof(E), "every relay event needs a handler");
-            }
-        },
-        event);
+    std::visit([this](const auto& payload) { on(payload); }, event);
 }
 
-void ClientModel::onSessionCreated(const relayEvent::SessionCreated& event)
+void ClientModel::on(const relayEvent::SessionCreated& event)
 {
     setSecurityVerificationCode({});
     if (recoveringSession_ && QString::fromStdString(event.code) != normalizedCode()) {
@@ -742,14 +698,14 @@ void ClientModel::onSessionCreated(const relayEvent::SessionCreated& event)
     submitPendingErrorReports();
 }
 
-void ClientModel::onViewerRequested()
+void ClientModel::on(const relayEvent::ViewerRequested&)
 {
     setStatusKey("status.viewer_preparing");
     // The customer approves by having entered the code; without it no session can start.
     relayConnection_->sendApproval();
 }
 
-void ClientModel::onEncryptionReady(const relayEvent::EncryptionReady& event)
+void ClientModel::on(const relayEvent::EncryptionReady& event)
 {
     const QString code = QString::fromStdString(event.verificationCode);
     setSecurityVerificationCode(code);
@@ -760,7 +716,7 @@ void ClientModel::onEncryptionReady(const relayEvent::EncryptionReady& event)
     }
 }
 
-void ClientModel::onSupportStarted()
+void ClientModel::on(const relayEvent::SupportStarted&)
 {
     setSecurityVerificationCode({});
     setConnectionState(Kind::supporting);
@@ -768,7 +724,7 @@ void ClientModel::onSupportStarted()
     startClipboardMonitor();
 }
 
-void ClientModel::onSupportEnded(const relayEvent::SupportEnded& event)
+void ClientModel::on(const relayEvent::SupportEnded& event)
 {
     relayConnection_->stop();
     stopDrawing();
@@ -782,7 +738,7 @@ void ClientModel::onSupportEnded(const relayEvent::SupportEnded& event)
     startViewerEndCountdown(event.removeClient);
 }
 
-void ClientModel::onDisconnected(const relayEvent::Disconnected& event)
+void ClientModel::on(const relayEvent::Disconnected& event)
 {
     dependencies_.log.log("SESSION", "relay_disconnected error=" + event.errorText);
     endVoiceCall();
@@ -798,7 +754,7 @@ void ClientModel::onDisconnected(const relayEvent::Disconnected& event)
     scheduleRecoveryRetry();
 }
 
-void ClientModel::onRecoveryPending()
+void ClientModel::on(const relayEvent::RecoveryPending&)
 {
     relayConnection_->stop();
     const auto now = dependencies_.clock.monotonicNow();
@@ -814,11 +770,42 @@ void ClientModel::onRecoveryPending()
     scheduleRecoveryRetry();
 }
 
-void ClientModel::onRecoveryExpired()
+void ClientModel::on(const relayEvent::RecoveryExpired&)
 {
     relayConnection_->stop();
     clearRecoveryState();
     failWith(QString::fromLatin1(kRecoveryExpired), "status.recovery_expired");
+}
+
+void ClientModel::on(const relayEvent::SystemAudioActive& event)
+{
+    setSystemAudioActive(event.active);
+}
+
+// Features that join in later builds; until then their events are logged and dropped.
+void ClientModel::on(const relayEvent::Clipboard&)
+{
+    dropUnavailable("clipboard"); // clipboard synchronisation and chat
+}
+
+void ClientModel::on(const relayEvent::FileBrowser&)
+{
+    dropUnavailable("file_browser");
+}
+
+void ClientModel::on(const relayEvent::Recording&)
+{
+    dropUnavailable("recording");
+}
+
+void ClientModel::on(const relayEvent::PowerCommand&)
+{
+    dropUnavailable("power");
+}
+
+void ClientModel::on(const relayEvent::ErrorReportAccepted&)
+{
+    dropUnavailable("error_report_accepted");
 }
 
 void ClientModel::failWith(const QString& reason, std::string_view statusKey)
@@ -829,7 +816,7 @@ void ClientModel::failWith(const QString& reason, std::string_view statusKey)
     setStatusKey(statusKey);
 }
 
-void ClientModel::onSystemInfoRequest(const relayEvent::SystemInfoRequest& event)
+void ClientModel::on(const relayEvent::SystemInfoRequest& event)
 {
     if (connectionState_.kind() != Kind::supporting || event.payload.requestId.empty()) {
         return;
@@ -837,7 +824,7 @@ void ClientModel::onSystemInfoRequest(const relayEvent::SystemInfoRequest& event
     dropUnavailable("system_info");
 }
 
-void ClientModel::onFileTransfer(const relayEvent::FileTransfer& event)
+void ClientModel::on(const relayEvent::FileTransfer& event)
 {
     if (!onFirstUse(fileTransferEngine_, dependencies_.makeFileTransferEngine, "file_transfer")) {
         return;
@@ -847,7 +834,7 @@ void ClientModel::onFileTransfer(const relayEvent::FileTransfer& event)
     }));
 }
 
-void ClientModel::onDrawing(const relayEvent::Drawing& event)
+void ClientModel::on(const relayEvent::Drawing& event)
 {
     if (drawingController_) {
         drawingController_->handle(event.payload);
@@ -867,7 +854,7 @@ void ClientModel::onDrawing(const relayEvent::Drawing& event)
     }
 }
 
-void ClientModel::onVoiceCall(const relayEvent::VoiceCall& event)
+void ClientModel::on(const relayEvent::VoiceCall& event)
 {
     if (!onFirstUse(voiceCallController_, dependencies_.makeVoiceCallController, "voice_call")) {
         return;

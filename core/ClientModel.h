@@ -289,18 +289,25 @@ private:
                      std::string_view feature);
     std::string localClientId() const;
 
-    void onSessionCreated(const relayEvent::SessionCreated& event);
-    void onViewerRequested();
-    void onEncryptionReady(const relayEvent::EncryptionReady& event);
-    void onSupportStarted();
-    void onSupportEnded(const relayEvent::SupportEnded& event);
-    void onDisconnected(const relayEvent::Disconnected& event);
-    void onRecoveryPending();
-    void onRecoveryExpired();
-    void onSystemInfoRequest(const relayEvent::SystemInfoRequest& event);
-    void onFileTransfer(const relayEvent::FileTransfer& event);
-    void onDrawing(const relayEvent::Drawing& event);
-    void onVoiceCall(const relayEvent::VoiceCall& event);
+    // One handler for each relay event.
+    void on(const relayEvent::SessionCreated& event);
+    void on(const relayEvent::ViewerRequested& event);
+    void on(const relayEvent::EncryptionReady& event);
+    void on(const relayEvent::SupportStarted& event);
+    void on(const relayEvent::SupportEnded& event);
+    void on(const relayEvent::Disconnected& event);
+    void on(const relayEvent::RecoveryPending& event);
+    void on(const relayEvent::RecoveryExpired& event);
+    void on(const relayEvent::SystemInfoRequest& event);
+    void on(const relayEvent::FileTransfer& event);
+    void on(const relayEvent::Drawing& event);
+    void on(const relayEvent::VoiceCall& event);
+    void on(const relayEvent::SystemAudioActive& event);
+    void on(const relayEvent::Clipboard& event);
+    void on(const relayEvent::FileBrowser& event);
+    void on(const relayEvent::Recording& event);
+    void on(const relayEvent::PowerCommand& event);
+    void on(const relayEvent::ErrorReportAccepted& event);
     void failWith(const QString& reason, std::string_view statusKey);
 
     Dependencies dependencies_;
