@@ -691,10 +691,12 @@ void ClientModel::on(const relayEvent::SessionCreated& event)
     recoveryPendingSince_.reset();
     const QString code = QString::fromStdString(event.code);
     setSupportCode(code);
-    persistActiveSession(code);
-    setRecoveryStartupNeedsApproval(!dependencies_.loginItem.registerItem());
     setConnectionState(Kind::waitingForViewer);
     setStatusKey("status.tell_code");
+    // Storing may let the relay's next message in (a recovered session goes straight on to
+    // support): the session is shown as created before that.
+    persistActiveSession(code);
+    setRecoveryStartupNeedsApproval(!dependencies_.loginItem.registerItem());
     submitPendingErrorReports();
 }
 

@@ -8,6 +8,8 @@ namespace doorwarden {
 
 // Small secret items (the recoverable session, unsent error reports) kept for the user, each
 // named by a service and an account. Main thread. Failures are reported, never thrown.
+// A call may wait for a secret service and run other main-thread work meanwhile (a relay
+// message, a timer): callers finish their own state changes before they call.
 class SecretStore {
 public:
     using Bytes = std::vector<unsigned char>;

@@ -49,9 +49,10 @@ std::unique_ptr<JobType> runToCompletion(std::unique_ptr<JobType> job, const std
     });
     QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
     job->start(); // queued: it cannot finish before the loop runs
-    // Sockets wait too: a relay message handled inside this wait would run the model's event
-    // handling in the middle of the operation that stores the record.
-    loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    // Other work of the main thread (sockets, timers) may run inside this wait: the GLib event
+    // dispatcher that the secret service's answer needs does not hold socket notifiers back.
+    // Callers are written for that (see SecretStore).
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (finished) {
         return job;
     }

@@ -455,6 +455,25 @@ TEST_F(ClientModelTest, SessionCreatedKeepsTheRelaysTokenAndShowsAMissingLoginIt
     }
 }
 
+// A secret service may run the relay's next message while the record is stored: a recovered
+// session's support start must not be undone by the end of the session's creation.
+TEST_F(ClientModelTest, AMessageHandledWhileTheRecordIsStoredIsNotUndone)
+{
+    auto& model = h.create();
+    h.connect();
+    bool started = false;
+    h.secrets.duringWrite = [&] {
+        if (!std::exchange(started, true)) {
+            model.handleRelayEvent(relayEvent::SupportStarted{});
+        }
+    };
+    h.sessionCreated(kCode, std::nullopt);
+    EXPECT_TRUE(started);
+    EXPECT_EQ(model.connectionState(), Kind::supporting);
+    EXPECT_EQ(model.statusMessage(), h.text("status.viewer_connected_preparing"));
+    EXPECT_EQ(model.supportCode(), QString::fromLatin1(kCode));
+}
+
 TEST_F(ClientModelTest, EncryptionReadyShowsTheVerificationCode)
 {
     auto& model = h.create();

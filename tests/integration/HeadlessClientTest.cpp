@@ -151,7 +151,7 @@ TEST_F(HeadlessClientTest, SigtermWhileWaitingEndsTheSessionProperly)
     Program client;
     startClient(client, {QStringLiteral("--code"), kCode});
     ASSERT_FALSE(client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty());
-    ASSERT_TRUE(QFile::exists(recordPath()));
+    ASSERT_TRUE(spinUntil([&] { return QFile::exists(recordPath()); })) << "stored right after it is shown";
     client.terminate();
     EXPECT_FALSE(client.waitForLine(QStringLiteral("^state ending$")).isEmpty());
     EXPECT_EQ(client.waitForExit(), 0);

@@ -143,3 +143,4 @@ TEST_F(KeychainSecretStoreTest, ASilentSecretServiceTimesOutAndTheStoreRecovers)
     EXPECT_TRUE(spinUntil([&] { return store.read("test.silent", "account") == data; }));
     EXPECT_TRUE(KeychainSecretStore::isAvailable());
 }
+
