@@ -77,10 +77,6 @@ ClientApplication::ClientApplication(Options options)
     });
 }
 
-ClientApplication::~ClientApplication()
-{
-    // The model goes first: it holds references to everything else.
-    model_.reset();
-}
+ClientApplication::~ClientApplication() = default;
 
 } // namespace doorwarden

@@ -43,7 +43,7 @@ private:
     std::unique_ptr<SecretStore> secrets_;
     std::unique_ptr<LoginItem> loginItem_;
     std::unique_ptr<PermissionProbe> permissionProbe_;
-    std::unique_ptr<ClientModel> model_;
+    std::unique_ptr<ClientModel> model_; // last: it goes first, holding references to the rest
 };
 
 } // namespace doorwarden

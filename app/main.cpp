@@ -64,20 +64,18 @@ int runHeadless(const QCommandLineParser& parser, const QSslConfiguration& tls, 
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &headless, [&headless] { headless.terminate(); });
 
-    int exitStatus = 0;
+    std::optional<int> exitStatus;
     QObject::connect(&headless, &HeadlessFrontEnd::finished, [&exitStatus](int status) {
         exitStatus = status;
         QCoreApplication::exit(status);
     });
-    bool finishedEarly = false;
-    QObject::connect(&headless, &HeadlessFrontEnd::finished, [&finishedEarly] { finishedEarly = true; });
     const QString code = parser.value(QStringLiteral("code"));
     headless.start(parser.isSet(QStringLiteral("code")) ? std::optional(code) : std::nullopt,
                    parser.isSet(QStringLiteral("view-only")));
-    if (!finishedEarly) {
+    if (!exitStatus) { // it may finish before the loop runs: a bad code, nothing to resume
         QCoreApplication::exec();
     }
-    return exitStatus;
+    return exitStatus.value_or(0);
 }
 
 } // namespace

@@ -73,7 +73,7 @@ ClientModel::ClientModel(Dependencies dependencies, QObject* parent)
 
 ClientModel::~ClientModel() = default;
 
-QString ClientModel::formatCode(const QString& raw)
+QString ClientModel::codeDigits(const QString& raw)
 {
     QString digits;
     for (const QChar character : raw) {
@@ -84,6 +84,12 @@ QString ClientModel::formatCode(const QString& raw)
             digits.append(character);
         }
     }
+    return digits;
+}
+
+QString ClientModel::formatCode(const QString& raw)
+{
+    const QString digits = codeDigits(raw);
     if (digits.size() < 4) {
         return digits;
     }
@@ -200,13 +206,7 @@ bool ClientModel::permissionsSatisfied() const
 
 QString ClientModel::normalizedCode() const
 {
-    QString digits;
-    for (const QChar character : enteredCode_) {
-        if (character >= u'0' && character <= u'9' && digits.size() < static_cast<qsizetype>(kCodeDigits)) {
-            digits.append(character);
-        }
-    }
-    return digits;
+    return codeDigits(enteredCode_);
 }
 
 QString ClientModel::primaryActionTitle() const
@@ -351,12 +351,7 @@ void ClientModel::finishEndedSession()
     clearRecoveryState();
     setEnteredCode(QString::fromLatin1(kEmptyCode));
     setConnectionState(Kind::idle);
-    setSupportCode({});
-    setSecurityVerificationCode({});
-    resetChatState();
-    clipboardMonitorTask_ = TaskHandle();
-    resetClipboardFileState();
-    resetCallAndRecordingState();
+    leaveSession();
     setStatusKey("status.ended_detail");
 }
 
@@ -437,10 +432,6 @@ void ClientModel::finishViewerEndCountdown()
                                     text("update.ok"));
         }
     }
-    if (terminated_) {
-        return;
-    }
-    terminated_ = true;
     if (dependencies_.terminateApplication) {
         dependencies_.terminateApplication();
     }
@@ -539,11 +530,20 @@ void ClientModel::setDrawingActive(bool active)
 
 // --- Services of the session --------------------------------------------------------------
 
+void ClientModel::leaveSession()
+{
+    setSupportCode({});
+    setSecurityVerificationCode({});
+    resetChatState();
+    clipboardMonitorTask_ = TaskHandle();
+    resetClipboardFileState();
+    resetCallAndRecordingState();
+}
+
 void ClientModel::resetChatState()
 {
     // The conversation itself is kept by the chat service, which is not part of this build
     // yet; what the model holds of it is cleared here.
-    pendingChatReadReceipts_.clear();
     assign(unreadChatCount_, 0, &ClientModel::unreadChatCountChanged);
     assign(isSessionChatVisible_, false, &ClientModel::isSessionChatVisibleChanged);
 }
@@ -613,8 +613,7 @@ Part* ClientModel::onFirstUse(std::unique_ptr<Part>& part, const std::function<s
 
 std::string ClientModel::localClientId() const
 {
-    const std::string name = dependencies_.relay.host.machineName();
-    return "client:" + (name.empty() ? std::string("Mac") : name);
+    return "client:" + relayConnection_->machineName();
 }
 
 // --- Recovery -----------------------------------------------------------------------------
@@ -730,12 +729,7 @@ void ClientModel::on(const relayEvent::SupportEnded& event)
 {
     relayConnection_->stop();
     stopDrawing();
-    setSupportCode({});
-    setSecurityVerificationCode({});
-    resetChatState();
-    clipboardMonitorTask_ = TaskHandle();
-    resetClipboardFileState();
-    resetCallAndRecordingState();
+    leaveSession();
     clearRecoveryState();
     startViewerEndCountdown(event.removeClient);
 }
@@ -745,10 +739,7 @@ void ClientModel::on(const relayEvent::Disconnected& event)
     dependencies_.log.log("SESSION", "relay_disconnected error=" + event.errorText);
     endVoiceCall();
     if (!ClientPersistentSession::load(dependencies_.secrets, dependencies_.clock)) {
-        setConnectionState(ClientConnectionState::failedBecause(QString::fromLatin1(kRelayDisconnected)));
-        setSupportCode({});
-        setSecurityVerificationCode({});
-        setStatusKey("status.relay_failed");
+        failWith(QString::fromLatin1(kRelayDisconnected), "status.relay_failed");
         return;
     }
     relayConnection_->stop();

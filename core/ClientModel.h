@@ -129,6 +129,8 @@ public:
 
     // Keeps the digits of `raw`, at most six; from four digits on, a space after the third.
     static QString formatCode(const QString& raw);
+    // The digits of `raw`, at most six.
+    static QString codeDigits(const QString& raw);
 
     // Properties.
     const ClientConnectionState& connectionState() const { return connectionState_; }
@@ -275,6 +277,9 @@ private:
     void countdownTick();
     void finishViewerEndCountdown();
     void updateCountdownStatus();
+    // Clears what the views show of a session and stops its services (chat, clipboard, call,
+    // recording); the state and the record are the caller's.
+    void leaveSession();
     void resetChatState();
     void resetClipboardFileState();
     void resetCallAndRecordingState();
@@ -339,7 +344,6 @@ private:
     std::set<QString> activeRecordingRequestIDs_;
     int unreadChatCount_ = 0;
     bool isSessionChatVisible_ = false;
-    std::set<QString> pendingChatReadReceipts_;
     bool fileAccessPrepared_ = false;
     // Error report dialog, file access preparation: set by those features when they arrive.
     bool showsErrorReport_ = false;
@@ -364,7 +368,6 @@ private:
     TaskHandle clipboardMonitorTask_;
     TaskHandle startupRecoveryTask_;
     TaskHandle endSessionTask_;
-    bool terminated_ = false;
 };
 
 } // namespace doorwarden

@@ -98,6 +98,9 @@ public:
                         std::int64_t displayHeight);
     void sendAudioFrame(const ClientAudioFramePayload& frame);
 
+    // The machine's name as peers see it; "Mac" when the machine has no name.
+    std::string machineName() const;
+
     // State, for the model and tests.
     bool isConnected() const { return socket_ != nullptr; }
     const std::string& activeCode() const { return activeCode_; }
@@ -112,7 +115,6 @@ private:
     enum class Origin { relay, secured };
 
     void retireSocket();
-    std::string machineName() const; // "Mac" when the machine has no name
     void receive(const QByteArray& bytes);
     void socketFailed(RelaySocket* socket, const QString& error);
     void relayDispatch(const RelayMessage& message);
