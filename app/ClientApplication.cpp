@@ -4,7 +4,7 @@
 #include "platform/linux/LinuxHostInfo.h"
 #include "platform/linux/QSettingsPreferences.h"
 #include "platform/linux/QtScheduler.h"
-#include "platform/linux/SecretStoreSelection.h"
+#include "platform/linux/SelectedSecretStore.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/X11PermissionProbe.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
@@ -24,18 +24,21 @@ ClientApplication::ClientApplication(Options options)
     , permissionProbe_(std::make_unique<X11PermissionProbe>())
 {
     ClientDiagnosticLog& log = ClientDiagnosticLog::shared();
+    auto keychainLog = [&log](const std::string& message) { log.log("KEYCHAIN", message); };
     const QString& state = options_.stateFolder;
     if (state.isEmpty()) {
         preferences_ = std::make_unique<QSettingsPreferences>();
         const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        secrets_ = chooseSecretStore(QDir(dataFolder).filePath(QStringLiteral("secrets")), log);
+        secrets_ = std::make_unique<SelectedSecretStore>(*scheduler_, QDir(dataFolder).filePath(QStringLiteral("secrets")),
+                                                         keychainLog);
         loginItem_ = std::make_unique<XdgAutostartLoginItem>(XdgAutostartLoginItem::userAutostartFolder(),
                                                              QCoreApplication::applicationFilePath(),
                                                              options_.autostartArguments);
     } else {
         // Everything under one folder: development, tests and the demo never touch the user's own.
         preferences_ = std::make_unique<QSettingsPreferences>(state);
-        secrets_ = std::make_unique<FileSecretStore>(QDir(state).filePath(QStringLiteral("secrets")));
+        secrets_ = std::make_unique<FileSecretStore>(*scheduler_, QDir(state).filePath(QStringLiteral("secrets")),
+                                                     keychainLog);
         loginItem_ = std::make_unique<XdgAutostartLoginItem>(QDir(state).filePath(QStringLiteral("autostart")),
                                                              QCoreApplication::applicationFilePath(),
                                                              options_.autostartArguments);

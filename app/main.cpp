@@ -7,6 +7,7 @@
 #include "core/ClientBuildConfig.h"
 #include "core/ClientDiagnosticLog.h"
 #include "platform/linux/QSettingsPreferences.h"
+#include "relay/ClientRelayConnection.h"
 #include "relay/RelayTlsConfiguration.h"
 #include "ui/ClientLanguage.h"
 #include "ui/ClientLocalization.h"
@@ -59,6 +60,7 @@ int runHeadless(const QCommandLineParser& parser, const QSslConfiguration& tls, 
                 err.flush();
             },
     });
+    application.model().setApprovesAllViewers(parser.isSet(QStringLiteral("approve-all-viewers")));
     HeadlessFrontEnd headless(application.model(), out, err);
     frontEnd = &headless;
     TerminationSignals terminationSignals;
@@ -113,8 +115,11 @@ int main(int argc, char* argv[])
                                           QStringLiteral("path"));
     const QCommandLineOption viewOnlyOption(QStringLiteral("view-only"),
                                             QStringLiteral("Let the viewer watch without controlling."));
+    const QCommandLineOption approveAllOption(
+        QStringLiteral("approve-all-viewers"),
+        QStringLiteral("Approve every further viewer that asks to join, without asking (scripts, tests)."));
     parser.addOptions({versionOption, stateDirOption, languageOption, diagnosticsOption, headlessOption, codeOption,
-                       relayOption, caFileOption, viewOnlyOption});
+                       relayOption, caFileOption, viewOnlyOption, approveAllOption});
     if (!parser.parse(QCoreApplication::arguments())) {
         return fail(parser.errorText());
     }
@@ -148,7 +153,7 @@ int main(int argc, char* argv[])
     }
 
     const bool headless = parser.isSet(headlessOption);
-    for (const auto* sessionOption : {&codeOption, &relayOption, &caFileOption, &viewOnlyOption}) {
+    for (const auto* sessionOption : {&codeOption, &relayOption, &caFileOption, &viewOnlyOption, &approveAllOption}) {
         if (!headless && parser.isSet(*sessionOption)) {
             return fail(QStringLiteral("--%1 needs --headless").arg(sessionOption->names().constFirst()));
         }
@@ -160,6 +165,11 @@ int main(int argc, char* argv[])
         if (!relayUrl.isValid() || (relayUrl.scheme() != QLatin1String("wss") && relayUrl.scheme() != QLatin1String("ws")) ||
             relayUrl.host().isEmpty()) {
             return fail(QStringLiteral("'%1' is not a relay address (wss://host:port)").arg(relay));
+        }
+        if (relayUrl.scheme() == QLatin1String("ws") && !ClientRelayConnection::isLoopbackHost(relayUrl.host())) {
+            return fail(QStringLiteral("'%1' is not encrypted: plain ws:// is only for a relay on this machine "
+                                       "(localhost, 127.0.0.1, ::1); use wss://")
+                            .arg(relay));
         }
         QString tlsError;
         const auto tls = RelayTlsConfiguration::make(parser.value(caFileOption), &tlsError);

@@ -3,6 +3,7 @@
 #include "core/ClientPersistentSession.h"
 #include "platform/WeakGuard.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <utility>
@@ -61,14 +62,24 @@ ClientModel::ClientModel(Dependencies dependencies, QObject* parent)
 
     refreshPermissions();
 
-    if (const auto stored = ClientPersistentSession::load(dependencies_.secrets, dependencies_.clock)) {
+    ClientPersistentSession::load(dependencies_.secrets, dependencies_.clock,
+                                  weakGuarded(this, [generation = generation_](ClientModel& model, auto record) {
+                                      model.completeStartup(std::move(record), generation);
+                                  }));
+}
+
+void ClientModel::completeStartup(std::optional<ClientPersistentSession> record, std::uint64_t generation)
+{
+    // A session the user started meanwhile, or a shutdown, comes first.
+    if (record && generation == generation_) {
         dependencies_.log.log("RECOVERY", "startup_record_found");
-        setEnteredCode(QString::fromStdString(stored->sessionCode));
-        setActiveResumeToken(QString::fromStdString(stored->resumeToken));
+        setEnteredCode(QString::fromStdString(record->sessionCode));
+        setActiveResumeToken(QString::fromStdString(record->resumeToken));
         setRecoveringSession(true);
-        startupRecoveryTask_ = dependencies_.scheduler.schedule(
-            0ns, weakGuarded(this, [](ClientModel& model) { model.startConnection(true); }));
+        startConnection(true);
     }
+    startupComplete_ = true;
+    emit startupCompleted();
 }
 
 ClientModel::~ClientModel() = default;
@@ -275,6 +286,7 @@ void ClientModel::permissionPollStep(std::size_t check)
             model.refreshPermissions();
             if (model.permissionsSatisfied() || check + 1 == kPermissionPollDelays.size()) {
                 model.permissionRefreshTask_ = TaskHandle();
+                emit model.permissionPollingFinished();
                 return;
             }
             model.permissionPollStep(check + 1);
@@ -288,25 +300,29 @@ void ClientModel::setEnteredCode(const QString& raw)
     assign(enteredCode_, formatCode(raw), &ClientModel::enteredCodeChanged, true);
 }
 
-void ClientModel::performPrimaryAction()
+ClientModel::PrimaryActionResult ClientModel::performPrimaryAction()
 {
     const Kind kind = connectionState_.kind();
     if (kind == Kind::waitingForViewer || kind == Kind::supporting) {
         endSupport();
-        return;
+        return PrimaryActionResult::endRequested;
+    }
+    if (kind == Kind::connecting || kind == Kind::ending || kind == Kind::viewerEnding) {
+        return PrimaryActionResult::busy;
     }
     if (!permissionsSatisfied()) {
         refreshPermissions();
-        return;
+        return PrimaryActionResult::permissionsMissing;
     }
     if (!isValidCode(normalizedCode())) {
         setStatusKey("status.enter_code");
-        return;
+        return PrimaryActionResult::invalidCode;
     }
     setActiveResumeToken(QString::fromStdString(ClientPersistentSession::makeResumeToken(dependencies_.random)));
     setRecoveringSession(false);
     setRecoveryAttempt(0);
     startConnection(false);
+    return PrimaryActionResult::started;
 }
 
 void ClientModel::startConnection(bool recovering)
@@ -316,9 +332,12 @@ void ClientModel::startConnection(bool recovering)
         return;
     }
     recoveryRetryTask_ = TaskHandle();
+    newGeneration();
     if (!recovering) {
         resetChatState();
     }
+    viewerApprovedOnConnection_ = false;
+    setPendingViewerApprovals({});
     setRecoveringSession(recovering);
     setSecurityVerificationCode({});
     setConnectionState(Kind::connecting);
@@ -337,6 +356,7 @@ void ClientModel::endSupport()
     if (kind != Kind::waitingForViewer && kind != Kind::supporting) {
         return;
     }
+    newGeneration();
     setConnectionState(Kind::ending);
     stopDrawing();
     setStatusKey("status.ending");
@@ -357,13 +377,16 @@ void ClientModel::finishEndedSession()
 
 void ClientModel::endSupportForTermination(std::function<void()> done)
 {
+    // The record must be gone before the application quits, or the next start would resume
+    // the ended session: `done` waits for the store.
     auto finish = [done = std::move(done)](ClientModel& model) {
-        model.clearRecoveryState();
+        model.clearRecoveryState(weakGuarded(&model, [done](ClientModel&) {
+            if (done) {
+                done();
+            }
+        }));
         model.resetChatState();
         model.shutdown();
-        if (done) {
-            done();
-        }
     };
     const Kind kind = connectionState_.kind();
     if (kind != Kind::waitingForViewer && kind != Kind::supporting) {
@@ -381,12 +404,12 @@ void ClientModel::endSupportForTermination(std::function<void()> done)
 
 void ClientModel::shutdown()
 {
+    newGeneration();
     permissionRefreshTask_ = TaskHandle();
     viewerEndCountdownTask_ = TaskHandle();
     recoveryRetryTask_ = TaskHandle();
     sessionRefreshTask_ = TaskHandle();
     clipboardMonitorTask_ = TaskHandle();
-    startupRecoveryTask_ = TaskHandle();
     resetClipboardFileState();
     resetCallAndRecordingState();
     relayConnection_->stop();
@@ -453,7 +476,7 @@ void ClientModel::cancelViewerEndCountdown()
     setViewerEndCountdown(std::nullopt);
     setEnteredCode(QString::fromLatin1(kEmptyCode));
     setSupportCode({});
-    setSecurityVerificationCode({});
+    clearViewers();
     setConnectionState(permissionsSatisfied() ? Kind::ready : Kind::idle);
     setStatusKey("status.enter_code");
     dependencies_.log.log("SESSION", "viewer_end_countdown_cancelled reconnect=true");
@@ -533,11 +556,18 @@ void ClientModel::setDrawingActive(bool active)
 void ClientModel::leaveSession()
 {
     setSupportCode({});
-    setSecurityVerificationCode({});
+    clearViewers();
     resetChatState();
     clipboardMonitorTask_ = TaskHandle();
     resetClipboardFileState();
     resetCallAndRecordingState();
+}
+
+void ClientModel::clearViewers()
+{
+    setSecurityVerificationCode({});
+    assign(verifiedViewers_, QList<ClientVerifiedViewer>(), &ClientModel::verifiedViewersChanged);
+    setPendingViewerApprovals({});
 }
 
 void ClientModel::resetChatState()
@@ -623,15 +653,19 @@ void ClientModel::persistActiveSession(const QString& code)
     if (activeResumeToken_.isEmpty()) {
         return;
     }
-    ClientPersistentSession::save(dependencies_.secrets, dependencies_.clock, code.toStdString(),
-                                  activeResumeToken_.toStdString());
-    sessionRefreshTask_ =
-        dependencies_.scheduler.scheduleRepeating(kSessionRefreshInterval, weakGuarded(this, [](ClientModel& model) {
-                                                      ClientPersistentSession::save(
-                                                          model.dependencies_.secrets, model.dependencies_.clock,
-                                                          model.normalizedCode().toStdString(),
-                                                          model.activeResumeToken_.toStdString());
-                                                  }));
+    auto save = [](ClientModel& model, const QString& sessionCode) {
+        ClientPersistentSession::save(model.dependencies_.secrets, model.dependencies_.clock,
+                                      sessionCode.toStdString(), model.activeResumeToken_.toStdString(),
+                                      weakGuarded(&model, [](ClientModel& self, bool stored) {
+                                          if (!stored) {
+                                              self.dependencies_.log.log("RECOVERY", "record_save_failed");
+                                          }
+                                      }));
+    };
+    save(*this, code);
+    sessionRefreshTask_ = dependencies_.scheduler.scheduleRepeating(
+        kSessionRefreshInterval,
+        weakGuarded(this, [save](ClientModel& model) { save(model, model.normalizedCode()); }));
 }
 
 void ClientModel::scheduleRecoveryRetry()
@@ -653,11 +687,12 @@ void ClientModel::scheduleRecoveryRetry()
                                                           }));
 }
 
-void ClientModel::clearRecoveryState()
+void ClientModel::clearRecoveryState(std::function<void()> removed)
 {
+    newGeneration();
     recoveryRetryTask_ = TaskHandle();
     sessionRefreshTask_ = TaskHandle();
-    ClientPersistentSession::remove(dependencies_.secrets);
+    ClientPersistentSession::remove(dependencies_.secrets, std::move(removed));
     dependencies_.loginItem.unregisterItem();
     setRecoveryStartupNeedsApproval(false);
     setActiveResumeToken({});
@@ -692,24 +727,96 @@ void ClientModel::on(const relayEvent::SessionCreated& event)
     setSupportCode(code);
     setConnectionState(Kind::waitingForViewer);
     setStatusKey("status.tell_code");
-    // Storing may let the relay's next message in (a recovered session goes straight on to
-    // support): the session is shown as created before that.
     persistActiveSession(code);
     setRecoveryStartupNeedsApproval(!dependencies_.loginItem.registerItem());
     submitPendingErrorReports();
 }
 
-void ClientModel::on(const relayEvent::ViewerRequested&)
+void ClientModel::on(const relayEvent::ViewerRequested& event)
 {
-    setStatusKey("status.viewer_preparing");
-    // The customer approves by having entered the code; without it no session can start.
-    relayConnection_->sendApproval();
+    const QString name = QString::fromStdString(event.viewerName);
+    // The customer approved the first viewer by entering its agent's code. Anyone else who
+    // asks to join is put to the customer: each approval lets exactly one more viewer have
+    // the session's key.
+    if (!viewerApprovedOnConnection_) {
+        viewerApprovedOnConnection_ = true;
+        answerViewer(true, name, "code");
+        return;
+    }
+    if (approvesAllViewers_) {
+        answerViewer(true, name, "approve_all");
+        return;
+    }
+    if (pendingViewerApprovals_.size() >= kMaximumPendingApprovals) {
+        answerViewer(false, name, "too_many_waiting");
+        return;
+    }
+    dependencies_.log.log("SESSION", "viewer_approval_requested waiting=" +
+                                         std::to_string(pendingViewerApprovals_.size() + 1));
+    setPendingViewerApprovals(pendingViewerApprovals_ + QStringList{name});
+    emit viewerApprovalRequested(name);
+}
+
+void ClientModel::approveViewer()
+{
+    if (pendingViewerApprovals_.isEmpty()) {
+        return;
+    }
+    const QString name = pendingViewerApprovals_.first();
+    setPendingViewerApprovals(pendingViewerApprovals_.mid(1));
+    answerViewer(true, name, "customer");
+}
+
+void ClientModel::denyViewer()
+{
+    if (pendingViewerApprovals_.isEmpty()) {
+        return;
+    }
+    const QString name = pendingViewerApprovals_.first();
+    setPendingViewerApprovals(pendingViewerApprovals_.mid(1));
+    answerViewer(false, name, "customer");
+}
+
+void ClientModel::setApprovesAllViewers(bool approves)
+{
+    assign(approvesAllViewers_, approves, &ClientModel::approvesAllViewersChanged);
+    while (approves && !pendingViewerApprovals_.isEmpty()) {
+        approveViewer();
+    }
+}
+
+void ClientModel::answerViewer(bool accepted, const QString& name, const char* how)
+{
+    dependencies_.log.log("SESSION", std::string(accepted ? "viewer_approved" : "viewer_denied") + " by=" + how +
+                                         " named=" + (name.isEmpty() ? "false" : "true"));
+    if (accepted) {
+        setStatusKey("status.viewer_preparing");
+    }
+    relayConnection_->sendApproval(accepted);
+}
+
+void ClientModel::setPendingViewerApprovals(const QStringList& names)
+{
+    assign(pendingViewerApprovals_, names, &ClientModel::pendingViewerApprovalsChanged);
 }
 
 void ClientModel::on(const relayEvent::EncryptionReady& event)
 {
     const QString code = QString::fromStdString(event.verificationCode);
-    setSecurityVerificationCode(code);
+    const QString id = QString::fromStdString(event.viewerId);
+    const bool known = std::any_of(verifiedViewers_.begin(), verifiedViewers_.end(),
+                                   [&](const ClientVerifiedViewer& viewer) { return viewer.id == id; });
+    if (known) {
+        return;
+    }
+    // Every keyed viewer stays listed with its own code; the first one's code stays the
+    // session's code.
+    auto viewers = verifiedViewers_;
+    viewers.append({id, QString::fromStdString(event.viewerName), code});
+    assign(verifiedViewers_, viewers, &ClientModel::verifiedViewersChanged);
+    if (securityVerificationCode_.isEmpty()) {
+        setSecurityVerificationCode(code);
+    }
     if (code.isEmpty()) {
         setStatusKey("status.encryption_ready");
     } else {
@@ -719,7 +826,9 @@ void ClientModel::on(const relayEvent::EncryptionReady& event)
 
 void ClientModel::on(const relayEvent::SupportStarted&)
 {
+    // A new encryption session: each viewer keys again and gets a new code.
     setSecurityVerificationCode({});
+    assign(verifiedViewers_, QList<ClientVerifiedViewer>(), &ClientModel::verifiedViewersChanged);
     setConnectionState(Kind::supporting);
     setStatusKey("status.viewer_connected_preparing");
     startClipboardMonitor();
@@ -727,6 +836,7 @@ void ClientModel::on(const relayEvent::SupportStarted&)
 
 void ClientModel::on(const relayEvent::SupportEnded& event)
 {
+    newGeneration();
     relayConnection_->stop();
     stopDrawing();
     leaveSession();
@@ -738,13 +848,22 @@ void ClientModel::on(const relayEvent::Disconnected& event)
 {
     dependencies_.log.log("SESSION", "relay_disconnected error=" + event.errorText);
     endVoiceCall();
-    if (!ClientPersistentSession::load(dependencies_.secrets, dependencies_.clock)) {
-        failWith(QString::fromLatin1(kRelayDisconnected), "status.relay_failed");
-        return;
-    }
+    // Nothing may act on the machine or hold the keys while the store is asked.
     relayConnection_->stop();
-    setRecoveringSession(true);
-    scheduleRecoveryRetry();
+    setPendingViewerApprovals({}); // their connection is gone
+    ClientPersistentSession::load(
+        dependencies_.secrets, dependencies_.clock,
+        weakGuarded(this, [generation = newGeneration()](ClientModel& model, auto record) {
+            if (generation != model.generation_) {
+                return; // the session was ended or started again meanwhile
+            }
+            if (!record) {
+                model.failWith(QString::fromLatin1(kRelayDisconnected), "status.relay_failed");
+                return;
+            }
+            model.setRecoveringSession(true);
+            model.scheduleRecoveryRetry();
+        }));
 }
 
 void ClientModel::on(const relayEvent::RecoveryPending&)
@@ -803,9 +922,12 @@ void ClientModel::on(const relayEvent::ErrorReportAccepted&)
 
 void ClientModel::failWith(const QString& reason, std::string_view statusKey)
 {
+    newGeneration();
+    // A failed session keeps nothing running: no input, no keys.
+    relayConnection_->stop();
     setConnectionState(ClientConnectionState::failedBecause(reason));
     setSupportCode({});
-    setSecurityVerificationCode({});
+    clearViewers();
     setStatusKey(statusKey);
 }
 

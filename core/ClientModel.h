@@ -2,7 +2,9 @@
 
 #include "core/ClientConnectionState.h"
 #include "core/ClientDiagnosticLog.h"
+#include "core/ClientPersistentSession.h"
 #include "core/ClientPermissionState.h"
+#include "core/ClientVerifiedViewer.h"
 #include "core/DrawingController.h"
 #include "core/FileTransferEngine.h"
 #include "core/PermissionManager.h"
@@ -19,9 +21,12 @@
 #include "ui/ClientLanguage.h"
 #include "ui/ClientLocalization.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,6 +57,11 @@ class ClientModel : public QObject {
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     Q_PROPERTY(QString supportCode READ supportCode NOTIFY supportCodeChanged)
     Q_PROPERTY(QString securityVerificationCode READ securityVerificationCode NOTIFY securityVerificationCodeChanged)
+    Q_PROPERTY(QList<doorwarden::ClientVerifiedViewer> verifiedViewers READ verifiedViewers NOTIFY verifiedViewersChanged)
+    Q_PROPERTY(QStringList pendingViewerApprovals READ pendingViewerApprovals NOTIFY pendingViewerApprovalsChanged)
+    Q_PROPERTY(bool approvesAllViewers READ approvesAllViewers WRITE setApprovesAllViewers NOTIFY
+                   approvesAllViewersChanged)
+    Q_PROPERTY(bool isStartupComplete READ isStartupComplete NOTIFY startupCompleted)
     Q_PROPERTY(QString enteredCode READ enteredCode WRITE setEnteredCode NOTIFY enteredCodeChanged)
     Q_PROPERTY(std::optional<int> viewerEndCountdown READ viewerEndCountdown NOTIFY viewerEndCountdownChanged)
     Q_PROPERTY(bool removesApplicationOnExit READ removesApplicationOnExit NOTIFY removesApplicationOnExitChanged)
@@ -96,6 +106,17 @@ public:
     static constexpr const char* kFileAccessPreparedKey = "DoorwardenMacClient.FileAccessPrepared";
     static constexpr const char* kEmptyCode = "000 000";
     static constexpr int kCountdownSeconds = 10;
+    // Viewers waiting for the customer's answer at most; a request beyond is refused.
+    static constexpr int kMaximumPendingApprovals = 8;
+
+    // What the primary action did, or why it did nothing.
+    enum class PrimaryActionResult {
+        started,            // a session is connecting
+        endRequested,       // the running session is ending
+        busy,               // a session is connecting or ending: nothing to do
+        permissionsMissing, // the screen cannot be captured (or controlled, unless view-only)
+        invalidCode,        // the code is not six digits, or all zero
+    };
 
     struct Dependencies {
         Scheduler& scheduler;
@@ -122,8 +143,8 @@ public:
         std::function<std::unique_ptr<FileTransferEngine>()> makeFileTransferEngine;
     };
 
-    // Sets the initial values, reads the permissions and, when a recent session record is
-    // stored, starts resuming it (on the next turn of the scheduler).
+    // Sets the initial values, reads the permissions and asks the secret store for a session
+    // record; when it answers with a recent one, resuming starts. Start-up is complete then.
     explicit ClientModel(Dependencies dependencies, QObject* parent = nullptr);
     ~ClientModel() override;
 
@@ -141,7 +162,14 @@ public:
     bool startsAutomatically() const { return startsAutomatically_; }
     const QString& statusMessage() const { return statusMessage_; }
     const QString& supportCode() const { return supportCode_; }
+    // The first verified viewer's code; later viewers' codes are in `verifiedViewers`.
     const QString& securityVerificationCode() const { return securityVerificationCode_; }
+    const QList<ClientVerifiedViewer>& verifiedViewers() const { return verifiedViewers_; }
+    // The names of the viewers waiting for the customer's approval, oldest first.
+    const QStringList& pendingViewerApprovals() const { return pendingViewerApprovals_; }
+    bool approvesAllViewers() const { return approvesAllViewers_; }
+    // The stored session record was looked for (and resuming started when there was one).
+    bool isStartupComplete() const { return startupComplete_; }
     const QString& enteredCode() const { return enteredCode_; }
     std::optional<int> viewerEndCountdown() const { return viewerEndCountdown_; }
     bool removesApplicationOnExit() const { return removesApplicationOnExit_; }
@@ -190,7 +218,7 @@ public:
     void refreshPermissions();
     void startPermissionPolling();
     void setEnteredCode(const QString& raw);
-    void performPrimaryAction();
+    PrimaryActionResult performPrimaryAction();
     void startConnection(bool recovering);
     void endSupport();
     // Ends a running session before the application quits, then shuts down; `done` runs after.
@@ -205,13 +233,19 @@ public:
     void setStartsAutomatically(bool starts);
     // The user's choice, before a session, to be watched without remote control.
     void setViewOnly(bool viewOnly);
+    // Answers the oldest waiting viewer request.
+    void approveViewer();
+    void denyViewer();
+    // Approves every viewer request at once, the customer's choice (or a script's).
+    void setApprovesAllViewers(bool approves);
     void handleRelayEvent(const ClientRelayEvent& event);
     void shutdown();
 
     // Recovery bookkeeping.
     void persistActiveSession(const QString& code);
     void scheduleRecoveryRetry();
-    void clearRecoveryState();
+    // `removed` runs once the record is gone from the secret store.
+    void clearRecoveryState(std::function<void()> removed = {});
 
 signals:
     void connectionStateChanged();
@@ -223,6 +257,14 @@ signals:
     void statusMessageChanged();
     void supportCodeChanged();
     void securityVerificationCodeChanged();
+    void verifiedViewersChanged();
+    void pendingViewerApprovalsChanged();
+    // A viewer asks to join and waits for `approveViewer` or `denyViewer`.
+    void viewerApprovalRequested(const QString& viewerName);
+    void approvesAllViewersChanged();
+    void startupCompleted();
+    // The polling that a permission request started is over (granted or given up).
+    void permissionPollingFinished();
     void enteredCodeChanged();
     void viewerEndCountdownChanged();
     void removesApplicationOnExitChanged();
@@ -281,6 +323,8 @@ private:
     // recording); the state and the record are the caller's.
     void leaveSession();
     void resetChatState();
+    // Forgets the session's viewers: codes, verified viewers, waiting requests.
+    void clearViewers();
     void resetClipboardFileState();
     void resetCallAndRecordingState();
     void stopDrawing();
@@ -314,6 +358,12 @@ private:
     void on(const relayEvent::PowerCommand& event);
     void on(const relayEvent::ErrorReportAccepted& event);
     void failWith(const QString& reason, std::string_view statusKey);
+    void answerViewer(bool accepted, const QString& name, const char* how);
+    void setPendingViewerApprovals(const QStringList& names);
+    void completeStartup(std::optional<ClientPersistentSession> record, std::uint64_t generation);
+    // Work that was asked for in one turn of the session (the store's answer to a read, say)
+    // applies only if nothing has begun or ended the session since: compare generations.
+    std::uint64_t newGeneration() { return ++generation_; }
 
     Dependencies dependencies_;
     PermissionManager permissionManager_;
@@ -331,6 +381,14 @@ private:
     QString statusMessage_;
     QString supportCode_;
     QString securityVerificationCode_;
+    QList<ClientVerifiedViewer> verifiedViewers_;
+    QStringList pendingViewerApprovals_;
+    bool approvesAllViewers_ = false;
+    // The first viewer request after a start of the connection is the agent whose code the
+    // customer entered: approved at once.
+    bool viewerApprovedOnConnection_ = false;
+    bool startupComplete_ = false;
+    std::uint64_t generation_ = 0;
     QString enteredCode_ = QString::fromLatin1(kEmptyCode);
     std::optional<int> viewerEndCountdown_;
     bool removesApplicationOnExit_ = false;
@@ -366,7 +424,6 @@ private:
     TaskHandle recoveryRetryTask_;
     TaskHandle sessionRefreshTask_;
     TaskHandle clipboardMonitorTask_;
-    TaskHandle startupRecoveryTask_;
     TaskHandle endSessionTask_;
 };
 

@@ -59,22 +59,25 @@ std::optional<ClientPersistentSession> decode(const SecretStore::Bytes& data)
 
 } // namespace
 
-std::optional<ClientPersistentSession> ClientPersistentSession::load(SecretStore& store, const Clock& clock)
+void ClientPersistentSession::load(SecretStore& store, const Clock& clock, Loaded done)
 {
-    const auto data = store.read(service, account);
-    auto record = data ? decode(*data) : std::nullopt;
-    const auto now = clock.wallNow();
-    const bool valid = record && isSixDigits(record->sessionCode) && !record->resumeToken.empty() &&
-                       record->updatedAt <= now + kMaximumAhead && now - record->updatedAt <= kMaximumAge;
-    if (!valid) {
-        store.remove(service, account);
-        return std::nullopt;
-    }
-    return record;
+    store.read(service, account, [&store, &clock, done = std::move(done)](std::optional<SecretStore::Bytes> data) {
+        auto record = data ? decode(*data) : std::nullopt;
+        const auto now = clock.wallNow();
+        const bool valid = record && isSixDigits(record->sessionCode) && !record->resumeToken.empty() &&
+                           record->updatedAt <= now + kMaximumAhead && now - record->updatedAt <= kMaximumAge;
+        if (!valid) {
+            store.remove(service, account);
+            record.reset();
+        }
+        if (done) {
+            done(std::move(record));
+        }
+    });
 }
 
-bool ClientPersistentSession::save(SecretStore& store, const Clock& clock, const std::string& sessionCode,
-                                   const std::string& resumeToken)
+void ClientPersistentSession::save(SecretStore& store, const Clock& clock, const std::string& sessionCode,
+                                   const std::string& resumeToken, SecretStore::WriteDone done)
 {
     const Json json = {
         {"sessionCode", sessionCode},
@@ -82,12 +85,12 @@ bool ClientPersistentSession::save(SecretStore& store, const Clock& clock, const
         {"updatedAt", secondsSinceReferenceDate(clock.wallNow())},
     };
     const std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
-    return store.write(service, account, SecretStore::Bytes(text.begin(), text.end()));
+    store.write(service, account, SecretStore::Bytes(text.begin(), text.end()), std::move(done));
 }
 
-void ClientPersistentSession::remove(SecretStore& store)
+void ClientPersistentSession::remove(SecretStore& store, SecretStore::RemoveDone done)
 {
-    store.remove(service, account);
+    store.remove(service, account, std::move(done));
 }
 
 std::string ClientPersistentSession::makeResumeToken(RandomSource& random)

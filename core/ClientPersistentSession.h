@@ -4,6 +4,7 @@
 #include "platform/SecretStore.h"
 #include "relay/crypto/RandomSource.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,16 +24,19 @@ struct ClientPersistentSession {
 
     bool operator==(const ClientPersistentSession&) const = default;
 
-    // The stored record if it is valid now: six digits, a token, written at most an hour ago
-    // and at most five minutes ahead of the clock. Anything else (nothing stored, unreadable,
-    // invalid) deletes the item and gives nothing.
-    static std::optional<ClientPersistentSession> load(SecretStore& store, const Clock& clock);
+    using Loaded = std::function<void(std::optional<ClientPersistentSession> record)>;
 
-    // Writes the record stamped now; true when stored.
-    static bool save(SecretStore& store, const Clock& clock, const std::string& sessionCode,
-                     const std::string& resumeToken);
+    // The stored record if it is valid when the store answers: six digits, a token, written at
+    // most an hour ago and at most five minutes ahead of the clock. Anything else (nothing
+    // stored, unreadable, invalid) deletes the item and gives nothing. `clock` must outlive
+    // the store's answer.
+    static void load(SecretStore& store, const Clock& clock, Loaded done);
 
-    static void remove(SecretStore& store);
+    // Writes the record stamped now; `done` learns whether it was stored.
+    static void save(SecretStore& store, const Clock& clock, const std::string& sessionCode,
+                     const std::string& resumeToken, SecretStore::WriteDone done = {});
+
+    static void remove(SecretStore& store, SecretStore::RemoveDone done = {});
 
     // 64 lower-case hex digits from 32 random bytes; if the source fails, a random UUID's 32
     // lower-case hex digits.

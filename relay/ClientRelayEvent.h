@@ -22,8 +22,11 @@ struct SessionCreated {
     std::optional<std::string> resumeToken;
     bool operator==(const SessionCreated&) const = default;
 };
+// A keyed viewer's ready proof was accepted for the first time in this encryption session.
 struct EncryptionReady {
     std::string verificationCode;
+    std::string viewerId;   // its sender id in the key exchange
+    std::string viewerName; // as the relay named it; empty when it gave none
     bool operator==(const EncryptionReady&) const = default;
 };
 struct SupportEnded {
@@ -81,6 +84,7 @@ struct Disconnected {
     bool operator==(const Disconnected&) const = default;
 };
 struct ViewerRequested {
+    std::string viewerName; // as the relay named it; empty when it gave none
     bool operator==(const ViewerRequested&) const = default;
 };
 struct SupportStarted {

@@ -1,5 +1,7 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -61,6 +63,14 @@ QString XdgAutostartLoginItem::entry() const
 
 bool XdgAutostartLoginItem::registerItem()
 {
+    // The desktop entry format has no quoting for a line break (it would start a new key) nor
+    // for other control characters: such a command line cannot be written, so nothing is.
+    auto hasControl = [](const QString& text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    };
+    if (hasControl(program_) || std::any_of(arguments_.begin(), arguments_.end(), hasControl)) {
+        return false;
+    }
     if (!QDir().mkpath(folder_)) {
         return false;
     }

@@ -381,11 +381,11 @@ public:
 
     std::optional<nlohmann::json> storedRecord() const
     {
-        const auto data = secrets.read(ClientPersistentSession::service, ClientPersistentSession::account);
-        if (!data) {
+        const auto data = secrets.items.find({ClientPersistentSession::service, ClientPersistentSession::account});
+        if (data == secrets.items.end()) {
             return std::nullopt;
         }
-        return nlohmann::json::parse(data->begin(), data->end());
+        return nlohmann::json::parse(data->second.begin(), data->second.end());
     }
     // The wall time now, as the stored record spells it.
     double recordTimeNow() const
@@ -396,8 +396,8 @@ public:
     {
         const std::string json =
             nlohmann::json{{"sessionCode", code}, {"resumeToken", token}, {"updatedAt", updatedAt}}.dump();
-        secrets.write(ClientPersistentSession::service, ClientPersistentSession::account,
-                      SecretStore::Bytes(json.begin(), json.end()));
+        secrets.items[{ClientPersistentSession::service, ClientPersistentSession::account}] =
+            SecretStore::Bytes(json.begin(), json.end());
     }
 
     // True when the diagnostic log holds the line "<time>|<category>|<text>".
@@ -461,7 +461,7 @@ public:
     FakeHostInfo host;
     ClientDiagnosticLog log{clock, host};
     MemoryPreferences preferences;
-    MemorySecretStore secrets;
+    MemorySecretStore secrets{scheduler};
     FakeLoginItem loginItem;
     FakePermissionProbe probe{clock};
     const ClientLocalization& texts = ClientLocalization::bundled();

@@ -77,12 +77,14 @@ TEST_F(ClientModelRecoveryTest, StartUpResumesWithTheStoredCodeAndToken)
 {
     h.storeRecord(kCode, "stored-token", h.recordTimeNow() - 600);
     auto& model = h.create();
+    EXPECT_FALSE(model.isStartupComplete());
+    EXPECT_EQ(h.sockets.count(), 0u) << "the connection starts once the secret store answered";
+
+    h.scheduler.runUntilIdle();
+    EXPECT_TRUE(model.isStartupComplete());
     EXPECT_EQ(model.enteredCode(), QString::fromLatin1(kFormattedCode));
     EXPECT_EQ(model.activeResumeToken(), QStringLiteral("stored-token"));
     EXPECT_TRUE(model.recoveringSession());
-    EXPECT_EQ(h.sockets.count(), 0u) << "the connection starts on the next turn";
-
-    h.scheduler.runUntilIdle();
     ASSERT_EQ(h.sockets.count(), 1u);
     const auto query = ModelHarness::query(h.socket());
     EXPECT_EQ(query.queryItemValue(QStringLiteral("code")), QString::fromLatin1(kCode));
@@ -312,5 +314,79 @@ TEST_F(ClientModelRecoveryTest, TheRecordIsWrittenAgainEveryFiveMinutes)
     h.scheduler.runUntilIdle();
     EXPECT_FALSE(model.isSessionRefreshActive());
     h.scheduler.advanceBy(10min);
+    EXPECT_FALSE(h.storedRecord());
+}
+
+// The secret store answers whether a session is stored only after other things happened: the
+// answer applies only to the session it was asked about.
+TEST_F(ClientModelRecoveryTest, ALateAnswerAboutTheRecordAppliesOnlyToTheSessionItWasAskedFor)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ModelHarness&)> meanwhile;
+        Kind expected;
+        bool retryScheduled;
+    };
+    const Case cases[] = {
+        {"nothing happens meanwhile", [](ModelHarness&) {}, Kind::connecting, true},
+        {"the record is refreshed meanwhile", [](ModelHarness& m) { m.scheduler.advanceBy(300s); }, Kind::connecting,
+         true},
+        {"the user ends the session meanwhile",
+         [](ModelHarness& m) {
+             m.model->endSupport();
+             m.scheduler.runUntilIdle();
+         },
+         Kind::idle, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness fresh;
+        auto& model = fresh.create();
+        fresh.toSupporting();
+        fresh.secrets.holdOperations = true;
+        auto& lost = fresh.socket();
+        fresh.dropConnection();
+        // Nothing acts on the machine while the store is asked.
+        EXPECT_FALSE(lost.live());
+        EXPECT_FALSE(model.relayConnection().isConnected());
+        EXPECT_EQ(fresh.input->enabled, false);
+        EXPECT_EQ(model.relayConnection().encryptionSession(), nullptr);
+
+        c.meanwhile(fresh);
+        fresh.secrets.completeHeld();
+        fresh.scheduler.runUntilIdle();
+        EXPECT_EQ(model.connectionState(), c.expected);
+        EXPECT_EQ(model.isRecoveryRetryScheduled(), c.retryScheduled);
+    }
+}
+
+TEST_F(ClientModelRecoveryTest, AStoredRecordFoundAfterTheUserStartedASessionIsNotResumed)
+{
+    h.storeRecord("111222", "stored-token", h.recordTimeNow() - 60);
+    h.secrets.holdOperations = true;
+    auto& model = h.create();
+    h.connect(); // before the store answered
+    ASSERT_EQ(model.connectionState(), Kind::connecting);
+    h.secrets.completeHeld();
+    h.scheduler.runUntilIdle();
+    EXPECT_TRUE(model.isStartupComplete());
+    EXPECT_EQ(h.sockets.count(), 1u);
+    EXPECT_FALSE(model.recoveringSession());
+    EXPECT_EQ(model.normalizedCode(), QString::fromLatin1(kCode));
+    EXPECT_NE(model.activeResumeToken(), QStringLiteral("stored-token"));
+}
+
+TEST_F(ClientModelRecoveryTest, TerminationFinishesOnlyOnceTheRecordIsGone)
+{
+    auto& model = startSession();
+    h.secrets.holdOperations = true;
+    bool done = false;
+    model.endSupportForTermination([&] { done = true; });
+    h.scheduler.runUntilIdle();
+    EXPECT_FALSE(done) << "the record is still being removed";
+    EXPECT_TRUE(h.storedRecord());
+    h.secrets.completeHeld();
+    h.scheduler.runUntilIdle();
+    EXPECT_TRUE(done);
     EXPECT_FALSE(h.storedRecord());
 }

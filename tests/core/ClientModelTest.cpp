@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -269,6 +270,7 @@ TEST_F(ClientModelTest, StateTransitionsFollowTheirTriggers)
     const Trigger supportEnded = [](ModelHarness& m) { m.model->handleRelayEvent(relayEvent::SupportEnded{false}); };
     const Trigger disconnected = [](ModelHarness& m) {
         m.model->handleRelayEvent(relayEvent::Disconnected{"gone"});
+        m.scheduler.runUntilIdle(); // the secret store's answer about a stored session
     };
     const Trigger sessionCreated = [](ModelHarness& m) {
         m.model->handleRelayEvent(relayEvent::SessionCreated{kCode, std::nullopt});
@@ -393,7 +395,7 @@ TEST_F(ClientModelTest, ASessionRunsFromCodeEntryToItsEndOverTheRelay)
     EXPECT_EQ(approvals[0].sessionCode, kCode);
 
     // Support starts.
-    model.handleRelayEvent(relayEvent::EncryptionReady{"654321"});
+    model.handleRelayEvent(relayEvent::EncryptionReady{"654321", "VIEWER-1", "Agent Kim"});
     h.deliver(RelayMessageType::supportStarted);
     EXPECT_EQ(model.connectionState(), Kind::supporting);
     EXPECT_TRUE(model.securityVerificationCode().isEmpty());
@@ -455,38 +457,61 @@ TEST_F(ClientModelTest, SessionCreatedKeepsTheRelaysTokenAndShowsAMissingLoginIt
     }
 }
 
-// A secret service may run the relay's next message while the record is stored: a recovered
-// session's support start must not be undone by the end of the session's creation.
-TEST_F(ClientModelTest, AMessageHandledWhileTheRecordIsStoredIsNotUndone)
+// A slow secret service answers long after the relay went on: the session's creation is
+// shown at once and the relay's next messages are handled while the record is being stored.
+TEST_F(ClientModelTest, ASlowSecretServiceHoldsNothingUp)
 {
     auto& model = h.create();
+    h.scheduler.runUntilIdle();
     h.connect();
-    bool started = false;
-    h.secrets.duringWrite = [&] {
-        if (!std::exchange(started, true)) {
-            model.handleRelayEvent(relayEvent::SupportStarted{});
-        }
-    };
+    h.secrets.holdOperations = true;
     h.sessionCreated(kCode, std::nullopt);
-    EXPECT_TRUE(started);
+    EXPECT_EQ(model.connectionState(), Kind::waitingForViewer);
+    EXPECT_EQ(h.secrets.heldCount(), 1u) << "the record is on its way";
+    h.deliver(RelayMessageType::viewerRequest);
+    h.deliver(RelayMessageType::supportStarted);
     EXPECT_EQ(model.connectionState(), Kind::supporting);
     EXPECT_EQ(model.statusMessage(), h.text("status.viewer_connected_preparing"));
+
+    h.secrets.completeHeld();
+    h.scheduler.runUntilIdle();
+    EXPECT_TRUE(h.storedRecord());
+    EXPECT_EQ(model.connectionState(), Kind::supporting) << "the late answer undoes nothing";
     EXPECT_EQ(model.supportCode(), QString::fromLatin1(kCode));
 }
 
-TEST_F(ClientModelTest, EncryptionReadyShowsTheVerificationCode)
+TEST_F(ClientModelTest, EachVerifiedViewerKeepsItsOwnCode)
 {
     auto& model = h.create();
     h.toSupporting();
+    int listChanges = 0;
+    QObject::connect(&model, &ClientModel::verifiedViewersChanged, [&] { ++listChanges; });
 
-    model.handleRelayEvent(relayEvent::EncryptionReady{""});
+    model.handleRelayEvent(relayEvent::EncryptionReady{"", "VIEWER-0", ""});
     EXPECT_TRUE(model.securityVerificationCode().isEmpty());
     EXPECT_EQ(model.statusMessage(), h.text("status.encryption_ready"));
 
-    model.handleRelayEvent(relayEvent::EncryptionReady{"123456"});
-    EXPECT_EQ(model.securityVerificationCode(), QStringLiteral("123456"));
-    EXPECT_EQ(model.statusMessage(), h.format("status.encryption_ready_code", QStringLiteral("123456")));
+    model.handleRelayEvent(relayEvent::EncryptionReady{"ABCD", "VIEWER-1", "Agent Kim"});
+    EXPECT_EQ(model.securityVerificationCode(), QStringLiteral("ABCD"));
+    EXPECT_EQ(model.statusMessage(), h.format("status.encryption_ready_code", QStringLiteral("ABCD")));
     EXPECT_NE(model.statusMessage(), h.text("status.encryption_ready_code")); // the placeholder is filled
+
+    // A second viewer never replaces the first one's code; both stay listed.
+    model.handleRelayEvent(relayEvent::EncryptionReady{"WXYZ", "VIEWER-2", "Agent Lee"});
+    model.handleRelayEvent(relayEvent::EncryptionReady{"QQQQ", "VIEWER-2", "Agent Lee"}); // already listed
+    EXPECT_EQ(model.securityVerificationCode(), QStringLiteral("ABCD"));
+    const QList<ClientVerifiedViewer> expected = {{QStringLiteral("VIEWER-0"), QString(), QString()},
+                                                  {QStringLiteral("VIEWER-1"), QStringLiteral("Agent Kim"),
+                                                   QStringLiteral("ABCD")},
+                                                  {QStringLiteral("VIEWER-2"), QStringLiteral("Agent Lee"),
+                                                   QStringLiteral("WXYZ")}};
+    EXPECT_EQ(model.verifiedViewers(), expected);
+    EXPECT_EQ(listChanges, 3);
+
+    // A new encryption session starts the list again.
+    h.deliver(RelayMessageType::supportStarted);
+    EXPECT_TRUE(model.verifiedViewers().isEmpty());
+    EXPECT_TRUE(model.securityVerificationCode().isEmpty());
 }
 
 TEST_F(ClientModelTest, EndSupportWhileConnectingDoesNothing)
@@ -1162,4 +1187,81 @@ TEST_F(ClientModelTest, ConsentChoicesAreReadAtStartAndWrittenOnEachChange)
     model.setRequiresRecordingConsent(false);
     EXPECT_FALSE(model.requiresRecordingConsent());
     EXPECT_EQ(h.preferences.boolValue(ClientModel::kRequiresRecordingConsentKey), false);
+}
+
+// Only the first viewer after a start of the connection is the agent whose code the customer
+// entered; anyone else who asks to join waits for the customer.
+TEST_F(ClientModelTest, FurtherViewersWaitForTheCustomersAnswer)
+{
+    auto& model = h.create();
+    h.toSupporting(); // the first viewer request was approved at once
+    auto& socket = h.socket();
+    auto approvals = [&] {
+        std::vector<bool> answers;
+        for (const auto& m : ModelHarness::sent(socket, RelayMessageType::clientApproval)) {
+            answers.push_back(m.accepted.value_or(false));
+        }
+        return answers;
+    };
+    ASSERT_EQ(approvals(), std::vector<bool>{true});
+    QStringList asked;
+    QObject::connect(&model, &ClientModel::viewerApprovalRequested, [&](const QString& name) { asked << name; });
+
+    model.handleRelayEvent(relayEvent::ViewerRequested{"Agent Lee"});
+    model.handleRelayEvent(relayEvent::ViewerRequested{"Mallory"});
+    EXPECT_EQ(approvals(), std::vector<bool>{true}) << "nobody else is let in unasked";
+    EXPECT_EQ(asked, (QStringList{QStringLiteral("Agent Lee"), QStringLiteral("Mallory")}));
+    EXPECT_EQ(model.pendingViewerApprovals(), asked);
+
+    model.approveViewer();
+    model.denyViewer();
+    model.denyViewer(); // nothing left to answer
+    EXPECT_EQ(approvals(), (std::vector<bool>{true, true, false}));
+    EXPECT_TRUE(model.pendingViewerApprovals().isEmpty());
+
+    // A bounded queue: requests beyond it are refused at once.
+    for (int i = 0; i < ClientModel::kMaximumPendingApprovals + 2; ++i) {
+        model.handleRelayEvent(relayEvent::ViewerRequested{"viewer " + std::to_string(i)});
+    }
+    EXPECT_EQ(model.pendingViewerApprovals().size(), ClientModel::kMaximumPendingApprovals);
+    EXPECT_EQ(approvals().size(), 5u);
+    EXPECT_EQ(approvals().back(), false);
+
+    // The customer's choice to approve everyone answers those waiting and those to come.
+    model.setApprovesAllViewers(true);
+    model.handleRelayEvent(relayEvent::ViewerRequested{"late"});
+    EXPECT_TRUE(model.pendingViewerApprovals().isEmpty());
+    EXPECT_EQ(approvals().size(), 5u + ClientModel::kMaximumPendingApprovals + 1);
+}
+
+TEST_F(ClientModelTest, AfterARecoveryTheFirstViewerRequestIsApprovedAgain)
+{
+    auto& model = h.create();
+    h.toSupporting();
+    model.handleRelayEvent(relayEvent::ViewerRequested{"Agent Lee"});
+    ASSERT_EQ(model.pendingViewerApprovals().size(), 1);
+
+    h.dropConnection();
+    EXPECT_TRUE(model.pendingViewerApprovals().isEmpty()) << "nobody waits on a connection that is gone";
+    h.scheduler.advanceBy(1s);
+    h.sessionCreated();
+    h.deliver(RelayMessageType::viewerRequest);
+    const auto approvals = ModelHarness::sent(h.socket(), RelayMessageType::clientApproval);
+    ASSERT_EQ(approvals.size(), 1u);
+    EXPECT_EQ(approvals[0].accepted, true);
+}
+
+TEST_F(ClientModelTest, AFailedSessionKeepsNothingRunning)
+{
+    auto& model = h.create();
+    h.toSupporting();
+    model.handleRelayEvent(relayEvent::EncryptionReady{"ABCD", "VIEWER-1", "Agent Kim"});
+    h.secrets.items.clear(); // no record to recover with
+    h.dropConnection();
+    EXPECT_EQ(model.connectionState(), ClientConnectionState::failedBecause(QStringLiteral("relay_disconnected")));
+    EXPECT_FALSE(model.relayConnection().isConnected());
+    EXPECT_EQ(model.relayConnection().encryptionSession(), nullptr) << "no keys kept";
+    EXPECT_EQ(h.input->enabled, false) << "no remote input";
+    EXPECT_TRUE(model.verifiedViewers().isEmpty());
+    EXPECT_TRUE(model.securityVerificationCode().isEmpty());
 }

@@ -1,5 +1,6 @@
 #include "core/ClientPersistentSession.h"
 #include "platform/fake/ManualClock.h"
+#include "platform/fake/ManualScheduler.h"
 #include "platform/fake/MemorySecretStore.h"
 
 #include <gtest/gtest.h>
@@ -27,34 +28,58 @@ std::string record(const std::string& code, const std::string& token, double upd
 
 class ClientPersistentSessionTest : public ::testing::Test {
 protected:
+    using Key = MemorySecretStore::Key;
+
     void store(const std::string& data)
     {
-        secrets.write(ClientPersistentSession::service, ClientPersistentSession::account, bytesOf(data));
+        secrets.items[Key{ClientPersistentSession::service, ClientPersistentSession::account}] = bytesOf(data);
     }
     bool stored() const
     {
-        return secrets.read(ClientPersistentSession::service, ClientPersistentSession::account).has_value();
+        return secrets.items.contains(Key{ClientPersistentSession::service, ClientPersistentSession::account});
+    }
+    // The record as the store's answer gives it.
+    std::optional<ClientPersistentSession> load()
+    {
+        std::optional<ClientPersistentSession> loaded;
+        bool answered = false;
+        ClientPersistentSession::load(secrets, clock, [&](auto record) {
+            loaded = std::move(record);
+            answered = true;
+        });
+        EXPECT_FALSE(answered) << "never inside the call";
+        scheduler.runUntilIdle();
+        EXPECT_TRUE(answered);
+        return loaded;
+    }
+    std::optional<bool> save(const std::string& code, const std::string& token)
+    {
+        std::optional<bool> saved;
+        ClientPersistentSession::save(secrets, clock, code, token, [&](bool stored) { saved = stored; });
+        scheduler.runUntilIdle();
+        return saved;
     }
 
     ManualClock clock; // 2026-01-31T09:15:02Z
     const double now = 1'769'850'902.0 - 978'307'200.0;
-    MemorySecretStore secrets;
+    ManualScheduler scheduler{clock};
+    MemorySecretStore secrets{scheduler};
 };
 
 } // namespace
 
 TEST_F(ClientPersistentSessionTest, SavedRecordLoadsBackInTheStoredForm)
 {
-    ASSERT_TRUE(ClientPersistentSession::save(secrets, clock, "482913", "token-1"));
-    const auto data = secrets.read(ClientPersistentSession::service, ClientPersistentSession::account);
-    ASSERT_TRUE(data);
-    const auto json = nlohmann::json::parse(data->begin(), data->end());
+    ASSERT_EQ(save("482913", "token-1"), true);
+    const auto data = secrets.items.find(Key{ClientPersistentSession::service, ClientPersistentSession::account});
+    ASSERT_NE(data, secrets.items.end());
+    const auto json = nlohmann::json::parse(data->second.begin(), data->second.end());
     EXPECT_EQ(json.at("sessionCode"), "482913");
     EXPECT_EQ(json.at("resumeToken"), "token-1");
     EXPECT_DOUBLE_EQ(json.at("updatedAt").get<double>(), now);
 
     clock.advance(30min);
-    const auto loaded = ClientPersistentSession::load(secrets, clock);
+    const auto loaded = load();
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->sessionCode, "482913");
     EXPECT_EQ(loaded->resumeToken, "token-1");
@@ -86,17 +111,17 @@ TEST_F(ClientPersistentSessionTest, OnlyAFreshWellFormedRecordSurvivesLoading)
     };
     for (const auto& c : cases) {
         store(c.data);
-        const auto loaded = ClientPersistentSession::load(secrets, clock);
+        const auto loaded = load();
         EXPECT_EQ(loaded.has_value(), c.valid) << c.name;
         EXPECT_EQ(stored(), c.valid) << c.name << ": an invalid record is deleted";
     }
-    EXPECT_FALSE(ClientPersistentSession::load(secrets, clock)) << "nothing stored";
+    EXPECT_FALSE(load()) << "nothing stored";
 }
 
 TEST_F(ClientPersistentSessionTest, FailedSaveReportsFalse)
 {
     secrets.failWrites = true;
-    EXPECT_FALSE(ClientPersistentSession::save(secrets, clock, "482913", "t"));
+    EXPECT_EQ(save("482913", "t"), false);
     EXPECT_FALSE(stored());
 }
 

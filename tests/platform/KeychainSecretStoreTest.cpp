@@ -2,28 +2,31 @@
 
 #include "platform/linux/KeychainSecretStore.h"
 
-#include "core/ClientDiagnosticLog.h"
-#include "platform/fake/FakeHostInfo.h"
-#include "platform/fake/ManualClock.h"
-#include "platform/linux/FileSecretStore.h"
-#include "platform/linux/SecretStoreSelection.h"
 #include "platform/ScopedEnvironment.h"
+#include "platform/linux/QtScheduler.h"
+#include "platform/linux/SelectedSecretStore.h"
 #include "support/EventLoopWait.h"
+#include "support/SecretStoreCalls.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <signal.h>
 
 using namespace doorwarden;
 using namespace std::chrono_literals;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
+using ::testing::ElementsAre;
 
 namespace {
+
+void spin(const std::function<bool()>& done)
+{
+    spinUntil(done, 20s);
+}
 
 // Only the private keyring of with_secret_service.sh may be written, never the user's own.
 class KeychainSecretStoreTest : public ::testing::Test {
@@ -45,8 +48,18 @@ protected:
         }
     }
 
+    std::optional<bool> probe(KeychainSecretStore& on)
+    {
+        std::optional<bool> available;
+        on.probe([&](bool answer) { available = answer; });
+        spin([&] { return available.has_value(); });
+        return available;
+    }
+
     pid_t daemon = 0;
-    KeychainSecretStore store;
+    QtScheduler scheduler;
+    KeychainSecretStore store{scheduler};
+    SecretStoreCalls calls{store, spin};
 };
 
 } // namespace
@@ -64,10 +77,10 @@ TEST_F(KeychainSecretStoreTest, ItemsRoundTripAsBinaryAndSeparately)
         {"every byte value, 4 KiB", large},
     };
     for (const auto& [name, data] : payloads) {
-        ASSERT_TRUE(store.write("test.round-trip", name, data)) << name;
+        ASSERT_EQ(calls.write("test.round-trip", name, data), true) << name;
     }
     for (const auto& [name, data] : payloads) {
-        EXPECT_EQ(store.read("test.round-trip", name), data) << name;
+        EXPECT_EQ(calls.read("test.round-trip", name), data) << name;
     }
 }
 
@@ -77,70 +90,97 @@ TEST_F(KeychainSecretStoreTest, WritesReplaceAndRemovesDeleteOnlyTheirItem)
     const SecretStore::Bytes shorter = {'s'};
     const SecretStore::Bytes other = {'o', 't', 'h', 'e', 'r'};
 
-    EXPECT_EQ(store.read("test.items", "never-written"), std::nullopt);
-    ASSERT_TRUE(store.write("test.items", "first", longer));
-    ASSERT_TRUE(store.write("test.items", "second", other));
-    ASSERT_TRUE(store.write("test.other-service", "first", other));
+    EXPECT_EQ(calls.read("test.items", "never-written"), std::nullopt);
+    ASSERT_EQ(calls.write("test.items", "first", longer), true);
+    ASSERT_EQ(calls.write("test.items", "second", other), true);
+    ASSERT_EQ(calls.write("test.other-service", "first", other), true);
 
     // A rewrite replaces the whole item, leaving nothing of the longer one.
-    ASSERT_TRUE(store.write("test.items", "first", shorter));
-    EXPECT_EQ(store.read("test.items", "first"), shorter);
+    ASSERT_EQ(calls.write("test.items", "first", shorter), true);
+    EXPECT_EQ(calls.read("test.items", "first"), shorter);
 
-    store.remove("test.items", "first");
-    EXPECT_EQ(store.read("test.items", "first"), std::nullopt);
-    EXPECT_EQ(store.read("test.items", "second"), other);
-    EXPECT_EQ(store.read("test.other-service", "first"), other);
+    EXPECT_TRUE(calls.remove("test.items", "first"));
+    EXPECT_EQ(calls.read("test.items", "first"), std::nullopt);
+    EXPECT_EQ(calls.read("test.items", "second"), other);
+    EXPECT_EQ(calls.read("test.other-service", "first"), other);
 
     // Removing what is gone is no failure and leaves the store working.
-    store.remove("test.items", "first");
-    ASSERT_TRUE(store.write("test.items", "first", longer));
-    EXPECT_EQ(store.read("test.items", "first"), longer);
+    EXPECT_TRUE(calls.remove("test.items", "first"));
+    ASSERT_EQ(calls.write("test.items", "first", longer), true);
+    EXPECT_EQ(calls.read("test.items", "first"), longer);
+}
+
+TEST_F(KeychainSecretStoreTest, OperationsCompleteLaterInTheOrderAsked)
+{
+    std::vector<std::string> order;
+    store.write("test.order", "account", {1}, [&](bool) { order.push_back("write"); });
+    store.remove("test.order", "account", [&] { order.push_back("remove"); });
+    std::optional<SecretStore::Bytes> read = SecretStore::Bytes{0xee};
+    store.read("test.order", "account", [&](auto data) {
+        read = data;
+        order.push_back("read");
+    });
+    EXPECT_TRUE(order.empty()) << "nothing completes inside the calls";
+    ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }, 20s));
+    EXPECT_THAT(order, ElementsAre("write", "remove", "read"));
+    EXPECT_EQ(read, std::nullopt) << "the remove came after the write";
+}
+
+TEST_F(KeychainSecretStoreTest, ARemovalAskedForJustBeforeTheStoreGoesStillHappens)
+{
+    ASSERT_EQ(calls.write("test.last-words", "account", {1}), true);
+    {
+        KeychainSecretStore leaving(scheduler);
+        leaving.remove("test.last-words", "account");
+    }
+    EXPECT_EQ(calls.read("test.last-words", "account"), std::nullopt);
 }
 
 TEST_F(KeychainSecretStoreTest, TheSecretServiceIsChosenUnlessTheFilesAreForced)
 {
-    EXPECT_TRUE(KeychainSecretStore::isAvailable());
+    EXPECT_EQ(probe(store), true);
 
     QTemporaryDir root;
     const QString folder = root.filePath(QStringLiteral("secrets"));
-    ManualClock clock;
-    FakeHostInfo host;
-    ClientDiagnosticLog log(clock, host);
     ScopedEnvironment environment;
+    std::vector<std::string> log;
+    auto record = [&](const std::string& line) { log.push_back(line); };
 
     environment.unset("DOORWARDEN_SECRET_STORE");
-    EXPECT_NE(dynamic_cast<KeychainSecretStore*>(chooseSecretStore(folder, log).get()), nullptr);
-    environment.set("DOORWARDEN_SECRET_STORE", "file");
-    EXPECT_NE(dynamic_cast<FileSecretStore*>(chooseSecretStore(folder, log).get()), nullptr);
-
-    const std::string snapshot = log.diagnosticSnapshot();
-    EXPECT_THAT(snapshot, HasSubstr("|KEYCHAIN|secret_store=secret_service\n"));
-    EXPECT_THAT(snapshot, EndsWith("|KEYCHAIN|secret_store=file folder=" + folder.toStdString() + " reason=forced"));
+    SelectedSecretStore selected(scheduler, folder, record);
+    SecretStoreCalls selectedCalls(selected, spin);
+    EXPECT_EQ(selectedCalls.write("test.selected", "account", {7}), true);
+    EXPECT_EQ(selected.backend(), SelectedSecretStore::Backend::secretService);
+    EXPECT_EQ(calls.read("test.selected", "account"), SecretStore::Bytes{7}) << "in the keyring";
+    EXPECT_THAT(log, ElementsAre("secret_store=secret_service"));
 }
 
 TEST_F(KeychainSecretStoreTest, ASilentSecretServiceTimesOutAndTheStoreRecovers)
 {
     const SecretStore::Bytes data = {'l', 'a', 't', 'e'};
-    KeychainSecretStore impatient(300ms);
+    KeychainSecretStore impatient(scheduler, 300ms);
+    SecretStoreCalls impatientCalls(impatient, spin);
 
     // A stopped daemon never answers (TearDown resumes it whatever the outcome).
     ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
 
     QElapsedTimer elapsed;
     elapsed.start();
-    EXPECT_FALSE(impatient.write("test.silent", "account", data));
+    bool timerRan = false;
+    QTimer::singleShot(50ms, [&] { timerRan = true; });
+    EXPECT_EQ(impatientCalls.write("test.silent", "account", data), false);
     EXPECT_LT(elapsed.elapsed(), 5000);
+    EXPECT_TRUE(timerRan) << "the main thread went on while the secret service was silent";
     // The abandoned write still holds QtKeychain's queue: later calls fail at once, not after
     // another timeout each.
     elapsed.restart();
-    EXPECT_EQ(impatient.read("test.silent", "account"), std::nullopt);
-    EXPECT_FALSE(KeychainSecretStore::isAvailable(300ms));
+    EXPECT_EQ(impatientCalls.read("test.silent", "account"), std::nullopt);
+    EXPECT_EQ(probe(impatient), false);
     EXPECT_LT(elapsed.elapsed(), 300);
 
     ::kill(daemon, SIGCONT);
     // The late answer lands on the abandoned job (which must still exist) and frees the queue;
     // the write it carried went through.
-    EXPECT_TRUE(spinUntil([&] { return store.read("test.silent", "account") == data; }));
-    EXPECT_TRUE(KeychainSecretStore::isAvailable());
+    EXPECT_TRUE(spinUntil([&] { return impatientCalls.read("test.silent", "account") == data; }));
+    EXPECT_EQ(probe(impatient), true);
 }
-

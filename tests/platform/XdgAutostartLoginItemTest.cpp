@@ -39,3 +39,18 @@ TEST(XdgAutostartLoginItemTest, UnwritableFolderReportsFailure)
     EXPECT_FALSE(item.registerItem());
     EXPECT_FALSE(item.isRegistered());
 }
+
+TEST(XdgAutostartLoginItemTest, ArgumentsWithControlCharactersAreNeverWritten)
+{
+    QTemporaryDir root;
+    // A line break would start a second key (a second Exec= line) in the entry file.
+    for (const QString& argument : {QStringLiteral("/tmp/state\nExec=/tmp/evil"), QStringLiteral("/tmp/a\rb"),
+                                    QStringLiteral("/tmp/tab\there"), QStringLiteral("/tmp/del\x7f")}) {
+        const QString folder = root.filePath(QStringLiteral("autostart"));
+        XdgAutostartLoginItem item(folder, QStringLiteral("/usr/bin/doorwarden"), {QStringLiteral("--state-dir"), argument});
+        EXPECT_FALSE(item.registerItem()) << argument.toStdString();
+        EXPECT_FALSE(QFile::exists(item.entryPath())) << argument.toStdString();
+    }
+    XdgAutostartLoginItem badProgram(root.filePath(QStringLiteral("autostart")), QStringLiteral("/usr/bin/door\nwarden"));
+    EXPECT_FALSE(badProgram.registerItem());
+}
