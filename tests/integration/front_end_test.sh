@@ -45,7 +45,8 @@ done <<'CASES'
 a relay address that is not wss|not a relay address|--headless --code 482913 --relay http://127.0.0.1:1
 a CA file that does not exist|/nonexistent/ca.pem|--headless --code 482913 --relay wss://127.0.0.1:1 --ca-file /nonexistent/ca.pem
 no code and nothing stored|give the support code with --code|--headless --relay wss://127.0.0.1:1
-no X display to capture|X display cannot be captured|--headless --code 482913 --relay wss://127.0.0.1:1
+no X display to capture|X display (DISPLAY is not set) cannot be captured|--headless --code 482913 --relay wss://127.0.0.1:1
+plain ws to another machine|not encrypted|--headless --code 482913 --relay ws://relay.doorwarden.example:80
 CASES
 
 out=$("$client" --diagnostics)
