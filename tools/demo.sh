@@ -2,9 +2,21 @@
 # A support session on this machine: the development relay (TLS with a throw-away CA), the
 # client without windows and the headless viewer, all on 127.0.0.1. Everything it starts is
 # stopped when it ends, however it ends.
-#   tools/demo.sh BUILD_DIR
+#   tools/demo.sh BUILD_DIR [--desktop]
+# With --desktop the client runs as on a user's desktop: no --state-dir, its session record in
+# the desktop's secret service (a throw-away GNOME Keyring on a private session bus, under a
+# temporary home), and it is killed mid-session and started again to resume from the keyring.
 set -euo pipefail
 build=${1:-build}
+mode=${2:-}
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "$mode" = --desktop ]; then
+  build=$(cd "$build" && pwd)
+  printf '\n== a private session bus with a throw-away keyring, a temporary home\n'
+  exec bash "$here/../tests/platform/with_secret_service.sh" bash "$here/demo.sh" "$build" --desktop-inside
+fi
+desktop=false
+[ "$mode" = --desktop-inside ] && desktop=true
 client=$build/app/doorwarden
 relay=$build/tools/doorwarden-relay
 viewer=$build/tools/doorwarden-viewer
@@ -49,11 +61,23 @@ pids+=($!)
 url=$(wait_for "$work/relay.out" '^listening ' | cut -d' ' -f2)
 echo "listening on $url (its CA: a throw-away one made just now)"
 
-step "the customer starts the client with support code ${code:0:3} ${code:3}"
-"$client" --headless --code "$code" --relay "$url" --ca-file "$work/ca/ca.pem" --state-dir "$work/state" \
-  --language en > >(tee "$work/client.out" | sed -u 's/^/  client | /') 2>&1 &
-client_pid=$!
-pids+=("$client_pid")
+# start_client OUTPUT [ARGUMENT...]: the client, headless, with the demo's relay.
+start_client() {
+  local out=$1; shift
+  local state=(--state-dir "$work/state")
+  $desktop && state=()
+  "$client" --headless --relay "$url" --ca-file "$work/ca/ca.pem" "${state[@]}" --language en "$@" \
+    > >(tee "$out" | sed -u 's/^/  client | /') 2>&1 &
+  client_pid=$!
+  pids+=("$client_pid")
+}
+
+if $desktop; then
+  step "the customer starts the client as on a desktop (no --state-dir), support code ${code:0:3} ${code:3}"
+else
+  step "the customer starts the client with support code ${code:0:3} ${code:3}"
+fi
+start_client "$work/client.out" --code "$code"
 wait_for "$work/client.out" '^state waitingForViewer$' >/dev/null
 
 step "the agent's viewer joins with the same code"
@@ -72,11 +96,26 @@ step "both sides show verification code $shown; the viewer sends an encrypted me
 echo '{"type":"drawing","drawing":{"messageId":"m-1","strokeId":"s-1","action":"begin","tool":"pen","authorId":"viewer:kim","authorDisplayName":"Agent Kim","monitorIndex":1,"x":0.5,"y":0.5,"thickness":2}}' >&4
 wait_for "$work/client.out" '^status .*Agent Kim' >/dev/null
 
+if $desktop; then
+  step "the client is killed mid-session; started again without a code, it resumes from the keyring"
+  kill -KILL "$client_pid"
+  wait "$client_pid" 2>/dev/null || true
+  [ -z "$(ls -A "${XDG_DATA_HOME:?}/doorwarden/secrets" 2>/dev/null)" ] || fail "the record went to files, not the keyring"
+  [ -f "${XDG_CONFIG_HOME:?}/autostart/doorwarden.desktop" ] || fail "no login item to start the client again"
+  start_client "$work/client2.out"
+  wait_for "$work/client2.out" '^state supporting$' 20 >/dev/null
+  wait_for "$work/client2.out" '^verification_code ' >/dev/null
+fi
+
 step "the agent ends support; the client counts down and closes"
 echo end >&4
 status=0
 wait "$client_pid" || status=$?
 [ "$status" -eq 0 ] || fail "the client ended with status $status"
-[ -z "$(ls -A "$work/state/secrets" 2>/dev/null)" ] || fail "the ended session is still stored"
+if $desktop; then
+  [ ! -f "$XDG_CONFIG_HOME/autostart/doorwarden.desktop" ] || fail "the login item outlived the session"
+else
+  [ -z "$(ls -A "$work/state/secrets" 2>/dev/null)" ] || fail "the ended session is still stored"
+fi
 
 step "done: the session reached 'supporting', both sides agreed on $shown, and the client closed cleanly"
