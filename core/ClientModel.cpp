@@ -759,22 +759,22 @@ void ClientModel::on(const relayEvent::ViewerRequested& event)
 
 void ClientModel::approveViewer()
 {
-    if (pendingViewerApprovals_.isEmpty()) {
-        return;
-    }
-    const QString name = pendingViewerApprovals_.first();
-    setPendingViewerApprovals(pendingViewerApprovals_.mid(1));
-    answerViewer(true, name, "customer");
+    answerOldestViewer(true);
 }
 
 void ClientModel::denyViewer()
+{
+    answerOldestViewer(false);
+}
+
+void ClientModel::answerOldestViewer(bool accepted)
 {
     if (pendingViewerApprovals_.isEmpty()) {
         return;
     }
     const QString name = pendingViewerApprovals_.first();
     setPendingViewerApprovals(pendingViewerApprovals_.mid(1));
-    answerViewer(false, name, "customer");
+    answerViewer(accepted, name, "customer");
 }
 
 void ClientModel::setApprovesAllViewers(bool approves)

@@ -359,6 +359,7 @@ private:
     void on(const relayEvent::ErrorReportAccepted& event);
     void failWith(const QString& reason, std::string_view statusKey);
     void answerViewer(bool accepted, const QString& name, const char* how);
+    void answerOldestViewer(bool accepted);
     void setPendingViewerApprovals(const QStringList& names);
     void completeStartup(std::optional<ClientPersistentSession> record, std::uint64_t generation);
     // Work that was asked for in one turn of the session (the store's answer to a read, say)
