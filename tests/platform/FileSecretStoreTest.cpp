@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace doorwarden;
 using ::testing::HasSubstr;
@@ -115,6 +116,25 @@ TEST_F(FileSecretStoreTest, ItemsOthersCouldReadOrWriteAreRefused)
         chmod(folder, 0700);
         EXPECT_TRUE(calls.read("service", "account")) << refused.name << ": private again";
     }
+}
+
+TEST_F(FileSecretStoreTest, AnItemOfAnotherUserIsRefused)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user needs root";
+    }
+    ASSERT_EQ(calls.write("service", "account", {'x'}), true);
+    const QByteArray item = QFile::encodeName(store.pathOf("service", "account"));
+    ASSERT_EQ(::chown(item.constData(), 65534, 65534), 0);
+    EXPECT_FALSE(calls.read("service", "account"));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_THAT(warnings[0], HasSubstr("reason=owned_by_another_user"));
+
+    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+    warnings.clear();
+    EXPECT_FALSE(calls.read("service", "account"));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_THAT(warnings[0], HasSubstr("reason=folder_owned_by_another_user"));
 }
 
 TEST_F(FileSecretStoreTest, ALinkPlantedInPlaceOfAnItemIsRefused)
