@@ -1,5 +1,7 @@
 #include "platform/linux/KeychainSecretStore.h"
 
+#include "platform/linux/QtMailbox.h"
+
 #include <qt6keychain/keychain.h>
 
 #include <QMetaObject>
@@ -44,7 +46,13 @@ public:
             thread->setObjectName(QStringLiteral("app.doorwarden.client.keychain"));
             auto* created = new Worker;
             created->moveToThread(thread);
+            // Nobody may wake the thread's loop before the thread has made it: wait for that.
+            std::promise<void> running;
+            QObject::connect(thread, &QThread::started, thread, [&running] { running.set_value(); },
+                             Qt::DirectConnection);
             thread->start();
+            running.get_future().wait();
+            QObject::disconnect(thread, &QThread::started, thread, nullptr);
             return created;
         }();
         return *worker;
@@ -54,8 +62,8 @@ public:
     // request before it is done.
     void enqueue(const std::string& account, std::chrono::milliseconds timeout, MakeJob make, Finished finished)
     {
-        QMetaObject::invokeMethod(this, [this, account, timeout, make = std::move(make), finished = std::move(finished)] {
-            queue_.push_back({account, timeout, make, finished});
+        mailbox_.post([this, request = Request{account, timeout, std::move(make), std::move(finished)}]() mutable {
+            queue_.push_back(std::move(request));
             runNext();
         });
     }
@@ -125,6 +133,7 @@ private:
         job->start();
     }
 
+    QtMailbox mailbox_{this}; // moves to the keychain thread with its parent
     std::deque<Request> queue_;
     QPointer<QKeychain::Job> stalled_;
     bool running_ = false;

@@ -92,7 +92,7 @@ TaskHandle QtScheduler::start(Duration interval, bool repeating, Work work)
 
 void QtScheduler::post(Work work)
 {
-    QMetaObject::invokeMethod(&context_, std::move(work), Qt::QueuedConnection);
+    mailbox_.post(std::move(work));
 }
 
 } // namespace doorwarden

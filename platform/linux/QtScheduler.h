@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Scheduler.h"
+#include "platform/linux/QtMailbox.h"
 
 #include <QObject>
 
@@ -24,6 +25,7 @@ private:
     TaskHandle start(Duration interval, bool repeating, Work work);
 
     QObject context_;
+    QtMailbox mailbox_; // posted work, from any thread
 };
 
 } // namespace doorwarden
