@@ -121,7 +121,7 @@ bool exchange(ClientSessionE2EE& client, const Viewer& viewer)
 
 // A session with one ready viewer, set up once.
 struct ReadySession {
-    ClientSessionE2EE client{"482913"};
+    ClientSessionE2EE client{"482913", 1};
     bool ready = exchange(client, newViewer("viewer-bench-00000001"));
 };
 
@@ -250,7 +250,7 @@ void encryptMessage(benchmark::State& state, const Bytes& message)
 void fullExchange(benchmark::State& state)
 {
     for (auto _ : state) {
-        ClientSessionE2EE client("482913");
+        ClientSessionE2EE client("482913", 1);
         const Viewer viewer = newViewer("viewer-bench-00000002");
         const auto hello = client.hello();
         benchmark::DoNotOptimize(hello.publicKey.data());

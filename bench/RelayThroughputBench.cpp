@@ -227,6 +227,7 @@ public:
         socket_->sendBinary(bytes, std::move(done));
     }
 
+    std::int64_t bufferedBytes() const override { return socket_->bufferedBytes(); }
     void close() override { socket_->close(); }
 
 private:

@@ -16,6 +16,9 @@ namespace doorwarden {
 class ClientDiagnosticLog {
 public:
     static constexpr std::size_t maximumLineCount = 2000;
+    // A longer line is cut to this many bytes (at a character boundary), so the log holds at
+    // most some 8 MiB whatever its callers put in their messages.
+    static constexpr std::size_t maximumLineBytes = 4096;
     static constexpr const char* queueLabel = "app.doorwarden.client.diagnostic";
 
     // Logs the "START" line. The clock and host info must outlive the log.
@@ -30,6 +33,9 @@ public:
     // Five header lines about the client and the machine, then every line, oldest first.
     // Waits for lines logged before the call.
     std::string diagnosticSnapshot();
+    // The same within `maximumBytes`: the header, then only the newest whole lines that fit,
+    // still oldest first. The header is kept even when it alone is longer.
+    std::string diagnosticSnapshot(std::size_t maximumBytes);
 
 private:
     const Clock& clock_;

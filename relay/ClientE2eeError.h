@@ -11,6 +11,10 @@ enum class ClientE2eeError {
     keyUnavailable,       // no viewer is ready, so nothing may be encrypted
     authenticationFailed, // the ciphertext or its associated data was altered, or the key is wrong
     invalidFrame,         // a video frame whose sizes do not fit its header
+    // A well-formed hello that gets no key:
+    notAdmitted,          // no approval covers another viewer in this session
+    alreadyKeyed,         // its sender was keyed in this session already
+    tooManyViewers,       // the session keys no more viewers
 };
 
 // A value, or the reason there is none.

@@ -7,6 +7,8 @@
 #include "relay/RelayMessageType.h"
 #include "relay/crypto/Sha256.h"
 
+#include <QPointer>
+#include <QHostAddress>
 #include <QUrlQuery>
 
 #include <algorithm>
@@ -75,45 +77,128 @@ QByteArray utf8Bytes(const std::string& text)
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The viewer as the relay names it, trimmed of white space and line breaks; empty when unnamed.
+std::string trimmedViewerName(const RelayMessage& message)
+{
+    return QString::fromStdString(message.viewerName.value_or("")).trimmed().toStdString();
+}
+
+// A peer's id as a log value: its first 64 bytes, anything but printable ASCII (and the log's
+// separator) shown as "?".
+std::string loggableId(std::string_view id)
+{
+    constexpr std::size_t kShown = 64;
+    std::string shown;
+    for (const char c : id.substr(0, kShown)) {
+        shown += c > ' ' && c < 0x7f && c != '|' ? c : '?';
+    }
+    return id.size() > kShown ? shown + "..." : shown;
+}
+
+// Why a well-formed hello got no key, as logged; null for a malformed hello.
+const char* helloRefusalReason(ClientE2eeError error)
+{
+    switch (error) {
+    case ClientE2eeError::notAdmitted:
+        return "not_admitted";
+    case ClientE2eeError::alreadyKeyed:
+        return "already_keyed";
+    case ClientE2eeError::tooManyViewers:
+        return "too_many";
+    default:
+        return nullptr;
+    }
+}
+
+// Hands work for the connection from any thread to the main thread, where it runs only if the
+// connection still exists. Made on the main thread: the calling thread reads the guard and the
+// scheduler, never the connection.
+class MainThreadPoster {
+public:
+    MainThreadPoster(ClientRelayConnection* connection, Scheduler& scheduler)
+        : connection_(connection)
+        , scheduler_(&scheduler)
+    {
+    }
+
+    template <typename Work>
+    void operator()(Work work) const
+    {
+        scheduler_->post([connection = connection_, work = std::move(work)]() mutable {
+            if (connection) {
+                work(*connection);
+            }
+        });
+    }
+
+private:
+    QPointer<ClientRelayConnection> connection_;
+    Scheduler* scheduler_;
+};
+
 } // namespace
 
 ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
     : dependencies_(std::move(dependencies))
 {
-    if (dependencies_.direct) {
-        dependencies_.direct->setCallbacks({
-            .onSignal =
-                [this](const RelayMessage& signal) {
-                    dependencies_.scheduler.post(weakGuarded(this, [signal](ClientRelayConnection& self) {
-                        if (self.socket_) {
-                            self.sendPlain(signal);
-                        }
-                    }));
-                },
-            .onControl =
-                [this](const RelayMessage& message) {
-                    if (message.type == wireName(Type::inputEvent) && message.input) {
-                        dependencies_.remoteInput->handle(*message.input);
-                        return;
+    if (!dependencies_.direct) {
+        return;
+    }
+    // The callbacks run on the direct transport's queue.
+    const MainThreadPoster post(this, dependencies_.scheduler);
+    dependencies_.direct->setCallbacks({
+        .onSignal =
+            [post](const RelayMessage& signal) {
+                post([signal](ClientRelayConnection& self) {
+                    if (self.socket_) {
+                        self.sendPlain(signal);
                     }
-                    dependencies_.scheduler.post(weakGuarded(this, [message](ClientRelayConnection& self) {
-                        self.applicationDispatch(message, Origin::secured);
-                    }));
-                },
-            .onConnectionChanged =
-                [this](bool connected) {
-                    dependencies_.scheduler.post(weakGuarded(this, [connected](ClientRelayConnection& self) {
-                        self.directConnected_ = connected;
-                        if (!connected) {
-                            self.relayVideoSuppressed_ = false;
-                        }
-                    }));
-                },
-        });
+                });
+            },
+        .onControl =
+            [post, input = dependencies_.remoteInput.get(),
+             allowed = directInputAllowed_](const RelayMessage& message) {
+                // Input goes to the injector at once, without the hop, under the view-only rule.
+                if (message.type == wireName(Type::inputEvent) && message.input) {
+                    if (allowed->load()) {
+                        input->handle(*message.input);
+                    }
+                    return;
+                }
+                post([message](ClientRelayConnection& self) { self.applicationDispatch(message, Origin::secured); });
+            },
+        .onConnectionChanged =
+            [post](bool connected) {
+                post([connected](ClientRelayConnection& self) {
+                    self.directConnected_ = connected;
+                    if (!connected) {
+                        self.relayVideoSuppressed_ = false;
+                    }
+                });
+            },
+    });
+}
+
+ClientRelayConnection::~ClientRelayConnection()
+{
+    // The direct transport's callbacks reach the injector, which goes with the connection;
+    // none runs once reset returns. A capture is stopped before it goes, as always.
+    if (capture_) {
+        capture_->stop();
+    }
+    if (dependencies_.direct) {
+        dependencies_.direct->reset();
     }
 }
 
-ClientRelayConnection::~ClientRelayConnection() = default;
+bool ClientRelayConnection::isLoopbackHost(const QString& host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
+        return true;
+    }
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
 
 QUrl ClientRelayConnection::relayUrl(const QString& endpoint, const QString& machineName, const std::string& code,
                                      const std::optional<std::string>& resumeToken,
@@ -122,6 +207,9 @@ QUrl ClientRelayConnection::relayUrl(const QString& endpoint, const QString& mac
     QUrl url(endpoint, QUrl::StrictMode);
     if (endpoint.isEmpty() || !url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("wss") && url.scheme() != QLatin1String("ws"))) {
+        return {};
+    }
+    if (url.scheme() == QLatin1String("ws") && !isLoopbackHost(url.host())) {
         return {};
     }
     url.setPath(QStringLiteral("/doorwarden/ws"));
@@ -148,7 +236,8 @@ void ClientRelayConnection::start(const std::string& code, const std::optional<s
     activeCode_ = code;
     viewOnly_ = viewOnly;
     eventHandler_ = std::move(handler);
-    dependencies_.remoteInput->setEnabled(!viewOnly);
+    enableRemoteInput(!viewOnly);
+    approvedViewers_ = recovering ? std::max<std::size_t>(approvedViewers_, 1) : 0;
     log("CONNECTION", std::string("start recovering=") + boolText(recovering) + " viewOnly=" + boolText(viewOnly));
 
     const auto generation = recovering ? std::optional(randomIdentifier(dependencies_.random)) : std::nullopt;
@@ -179,7 +268,7 @@ void ClientRelayConnection::socketFailed(RelaySocket* socket, const QString& err
 
 void ClientRelayConnection::stop()
 {
-    dependencies_.remoteInput->setEnabled(false);
+    enableRemoteInput(false);
     if (socket_) {
         socket_->close();
         retireSocket();
@@ -221,9 +310,15 @@ std::string ClientRelayConnection::machineName() const
 
 void ClientRelayConnection::receive(const QByteArray& bytes)
 {
-    const auto message = RelayMessageCodec::decode(std::string_view(bytes.constData(), bytes.size()));
-    if (message) {
-        relayDispatch(*message);
+    // Nothing a peer sends may end the client: a failure anywhere below (codec, crypto, a
+    // platform call, a handler) costs this one message and a log line.
+    try {
+        const auto message = RelayMessageCodec::decode(std::string_view(bytes.constData(), bytes.size()));
+        if (message) {
+            relayDispatch(*message);
+        }
+    } catch (const std::exception& error) {
+        log("CONNECTION", std::string("dropped reason=") + error.what());
     }
 }
 
@@ -253,10 +348,10 @@ void ClientRelayConnection::relayDispatch(const RelayMessage& message)
         return;
     }
     case Type::viewerRequest:
-        raise(relayEvent::ViewerRequested{});
+        raise(relayEvent::ViewerRequested{trimmedViewerName(message)});
         return;
     case Type::supportStarted:
-        e2ee_ = std::make_unique<ClientSessionE2EE>(activeCode_, dependencies_.random);
+        e2ee_ = std::make_unique<ClientSessionE2EE>(activeCode_, approvedViewers_, dependencies_.random);
         raise(relayEvent::SupportStarted{});
         if (e2ee_) { // the handler may have stopped the connection
             auto hello = messageOfType(Type::e2eeHello, true);
@@ -308,26 +403,27 @@ void ClientRelayConnection::handleKeyExchange(const RelayMessage& message)
     if (!e2ee_ || !message.e2ee) {
         return;
     }
+    const std::string& sender = message.e2ee->senderId;
     if (message.type == wireName(Type::e2eeHello)) {
-        auto key = e2ee_->keyForHello(*message.e2ee);
+        auto key = e2ee_->keyForHello(*message.e2ee, trimmedViewerName(message));
         if (key) {
             auto reply = messageOfType(Type::e2eeKey, true);
             reply.e2ee = std::move(key).value();
             sendPlain(reply);
+        } else if (const char* reason = helloRefusalReason(key.error()); reason && e2ee_->noteRefusal(sender)) {
+            log("E2EE", "hello refused sender=" + loggableId(sender) + " reason=" + reason);
         }
         return;
     }
     auto outcome = e2ee_->acceptReady(*message.e2ee);
-    if (!outcome.accepted) {
-        return;
+    if (!outcome.accepted || !outcome.reply) {
+        return; // a proof sent again needs no answer and is no news
     }
-    if (outcome.reply) {
-        auto reply = messageOfType(Type::e2eeReady, true);
-        reply.e2ee = std::move(outcome.reply);
-        sendPlain(reply);
-    }
+    auto reply = messageOfType(Type::e2eeReady, true);
+    reply.e2ee = std::move(outcome.reply);
+    sendPlain(reply);
     log("E2EE", "ready accepted=true");
-    raise(relayEvent::EncryptionReady{outcome.verificationCode});
+    raise(relayEvent::EncryptionReady{outcome.verificationCode, sender, outcome.viewerName});
     if (e2ee_ && !capture_) {
         startCapture();
     }
@@ -433,7 +529,7 @@ void ClientRelayConnection::handleAudioSubscription(const RelayMessage& message)
     if (!message.audioSubscription) {
         return;
     }
-    std::string subscriber = QString::fromStdString(message.viewerName.value_or("")).trimmed().toStdString();
+    std::string subscriber = trimmedViewerName(message);
     if (subscriber.empty()) {
         subscriber = "viewer";
     }
@@ -479,6 +575,12 @@ void ClientRelayConnection::handleRemovalRequest()
 
 void ClientRelayConnection::handleErrorReportCollect(const RelayMessage& message)
 {
+    const auto now = dependencies_.clock.monotonicNow();
+    if (lastErrorReportCollect_ && now - *lastErrorReportCollect_ < errorReportCollectInterval) {
+        log("ERROR_REPORT", "collect_dropped reason=rate_limited");
+        return;
+    }
+    lastErrorReportCollect_ = now;
     ClientErrorReportPayload report;
     if (message.errorReport) {
         report.reportId = message.errorReport->reportId;
@@ -488,7 +590,7 @@ void ClientRelayConnection::handleErrorReportCollect(const RelayMessage& message
     report.machineName = machineName();
     report.version = build::kDisplayVersion;
     report.createdAtUtc = formatIso8601Utc(dependencies_.clock.wallNow());
-    report.log = dependencies_.log.diagnosticSnapshot();
+    report.log = dependencies_.log.diagnosticSnapshot(errorReportLogBytes);
     sendErrorReport(report);
 }
 
@@ -530,7 +632,8 @@ void ClientRelayConnection::startCapture()
     if (!dependencies_.captureFactory) {
         return;
     }
-    auto post = [this](auto work) { dependencies_.scheduler.post(weakGuarded(this, std::move(work))); };
+    // The hooks run on the capture's queues.
+    const MainThreadPoster post(this, dependencies_.scheduler);
     RelayCapture::Hooks hooks;
     hooks.encodedFrame = [post](QByteArray frame, VideoFrameHeader::Kind kind, bool key, std::int64_t w,
                                 std::int64_t h, std::int64_t dw, std::int64_t dh) {
@@ -567,6 +670,17 @@ void ClientRelayConnection::sendVideoFrame(const QByteArray& frame, VideoFrameHe
     if (!socket_ || !e2ee_ || relayVideoSuppressed_) {
         return;
     }
+    if (videoAwaitingKeyFrame_ && !isKeyFrame) {
+        return; // undecodable without the frames dropped before it
+    }
+    const std::int64_t waiting = videoOutboxSizeInBytes();
+    if (waiting + frame.size() > videoOutboxBytes) {
+        dropVideo(waiting);
+        if (!isKeyFrame) {
+            return;
+        }
+    }
+    videoAwaitingKeyFrame_ = false;
     ++videoSequence_;
     const auto sealed = e2ee_->sealVideo(
         std::span(reinterpret_cast<const std::uint8_t*>(frame.constData()), static_cast<std::size_t>(frame.size())),
@@ -599,6 +713,12 @@ void ClientRelayConnection::drainVideoOutbox()
     }
     const QByteArray frame = std::move(videoOutbox_.front());
     videoOutbox_.pop_front();
+    const std::int64_t queued = socket_->bufferedBytes();
+    if (queued + frame.size() > socketBacklogBytes) {
+        dropVideo(queued);
+        videoDraining_ = false;
+        return;
+    }
     const auto started = dependencies_.clock.monotonicNow();
     socket_->sendBinary(frame, [this, started](bool sent) {
         if (!sent) {
@@ -606,11 +726,69 @@ void ClientRelayConnection::drainVideoOutbox()
             videoDraining_ = false;
             return;
         }
+        watchSocketBacklog();
         if (capture_) {
             const std::chrono::duration<double, std::milli> elapsed = dependencies_.clock.monotonicNow() - started;
             capture_->reportTransportSample(videoOutbox_.size(), elapsed.count());
         }
         drainVideoOutbox();
+    });
+    watchSocketBacklog();
+}
+
+void ClientRelayConnection::dropVideo(std::int64_t queuedBytes)
+{
+    videoOutbox_.clear();
+    if (videoAwaitingKeyFrame_) {
+        return;
+    }
+    videoAwaitingKeyFrame_ = true;
+    log("CONNECTION", "send_dropped kind=video queued_bytes=" + std::to_string(queuedBytes));
+    if (capture_) {
+        capture_->requestKeyFrame();
+    }
+}
+
+std::int64_t ClientRelayConnection::videoOutboxSizeInBytes() const
+{
+    std::int64_t bytes = 0;
+    for (const auto& frame : videoOutbox_) {
+        bytes += frame.size();
+    }
+    return bytes;
+}
+
+bool ClientRelayConnection::socketHasRoom(std::string_view kind, qsizetype bytes, std::int64_t limit)
+{
+    const std::int64_t queued = socket_->bufferedBytes();
+    if (queued + bytes <= limit) {
+        return true;
+    }
+    log("CONNECTION", "send_dropped kind=" + std::string(kind) + " queued_bytes=" + std::to_string(queued));
+    return false;
+}
+
+void ClientRelayConnection::watchSocketBacklog()
+{
+    if (!socket_ || socket_->bufferedBytes() <= socketBacklogBytes) {
+        socketStallCheck_.cancel();
+        return;
+    }
+    if (socketStallCheck_.isActive()) {
+        return;
+    }
+    socketStallCheck_ = dependencies_.scheduler.schedule(socketStallTimeout, [this, watched = socket_.get()] {
+        if (socket_.get() != watched) {
+            return;
+        }
+        const std::int64_t queued = watched->bufferedBytes();
+        if (queued <= socketBacklogBytes) {
+            return;
+        }
+        log("CONNECTION", "send_stalled queued_bytes=" + std::to_string(queued));
+        watched->close(); // no callback of it runs any more
+        socketFailed(watched, QStringLiteral("The relay has not taken data for %1 seconds")
+                                  .arg(std::chrono::seconds(socketStallTimeout).count()));
     });
 }
 
@@ -677,14 +855,27 @@ void ClientRelayConnection::endSession()
 void ClientRelayConnection::setRemoteControlAllowed(bool allowed)
 {
     viewOnly_ = !allowed;
-    dependencies_.remoteInput->setEnabled(allowed);
+    enableRemoteInput(allowed);
     log("REMOTE_CONTROL", std::string("allowed=") + boolText(allowed) + " source=client_indicator");
 }
 
-void ClientRelayConnection::sendApproval()
+void ClientRelayConnection::enableRemoteInput(bool enabled)
 {
+    directInputAllowed_->store(enabled);
+    dependencies_.remoteInput->setEnabled(enabled);
+}
+
+void ClientRelayConnection::sendApproval(bool accepted)
+{
+    // Without a socket the relay never learns of it, so nobody is admitted.
+    if (accepted && socket_) {
+        ++approvedViewers_;
+        if (e2ee_) {
+            e2ee_->admit(1);
+        }
+    }
     auto message = messageOfType(Type::clientApproval, true);
-    message.accepted = true;
+    message.accepted = accepted;
     sendPlain(message);
 }
 
@@ -819,11 +1010,24 @@ void ClientRelayConnection::sendPlain(const RelayMessage& message, std::function
         }
         return;
     }
-    socket_->sendText(utf8Bytes(RelayMessageCodec::encode(message)), [done = std::move(done)](bool sent) {
+    const QByteArray bytes = utf8Bytes(RelayMessageCodec::encode(message));
+    // Error reports are the bulky messages that can wait for a later session (the pending
+    // store) or be asked for again; everything else has only the hard limit.
+    const bool report = message.type == wireName(Type::errorReportSubmit);
+    if (!socketHasRoom(report ? "error_report" : message.type, bytes.size(),
+                       report ? socketBacklogBytes : socketBacklogHardBytes)) {
         if (done) {
-            done(sent);
+            done(false);
         }
-    });
+        return;
+    }
+    socket_->sendText(bytes, weakGuarded(this, [done = std::move(done)](ClientRelayConnection& self, bool sent) {
+                          self.watchSocketBacklog();
+                          if (done) {
+                              done(sent);
+                          }
+                      }));
+    watchSocketBacklog();
 }
 
 void ClientRelayConnection::raise(const ClientRelayEvent& event)

@@ -16,6 +16,10 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <cstddef>
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -41,6 +45,22 @@ public:
     using EventHandler = std::function<void(const ClientRelayEvent&)>;
     using SocketFactory = std::function<std::unique_ptr<RelaySocket>()>;
 
+    // Bounds of what waits for a relay that reads slowly or not at all. Video frames and error
+    // reports are dropped (and logged "send_dropped") when the socket's backlog would pass
+    // socketBacklogBytes; every other message when it would pass socketBacklogHardBytes. A
+    // socket whose backlog stays above socketBacklogBytes for socketStallTimeout is given up
+    // as failed (Disconnected, as for any socket failure).
+    static constexpr std::int64_t socketBacklogBytes = 32 * 1024 * 1024;
+    static constexpr std::int64_t socketBacklogHardBytes = 48 * 1024 * 1024;
+    static constexpr std::chrono::seconds socketStallTimeout{30};
+    // Sealed frames waiting for their turn. Past it the waiting frames are dropped and the
+    // relay path waits for the key frame it asks the capture for.
+    static constexpr std::int64_t videoOutboxBytes = 8 * 1024 * 1024;
+    // "error_report_collect" is answered at most once per interval; a report's log part is cut
+    // to its newest whole lines within errorReportLogBytes.
+    static constexpr std::chrono::seconds errorReportCollectInterval{60};
+    static constexpr std::size_t errorReportLogBytes = 1024 * 1024;
+
     struct Dependencies {
         Scheduler& scheduler;
         const Clock& clock;
@@ -61,19 +81,29 @@ public:
     explicit ClientRelayConnection(Dependencies dependencies);
     ~ClientRelayConnection() override;
 
-    // The relay URL for a start; empty when the endpoint gives none. A machine without a
+    // Whether `host` is this machine: plain ws:// is for a development relay there only.
+    static bool isLoopbackHost(const QString& host);
+
+    // The relay URL for a start; empty when the endpoint gives none (or plain ws:// to a host
+    // other than this machine). A machine without a
     // name is called "Mac".
     static QUrl relayUrl(const QString& endpoint, const QString& machineName, const std::string& code,
                          const std::optional<std::string>& resumeToken,
                          const std::optional<std::string>& recoveryGeneration);
 
+    // A recovering start keeps the count of approved viewers (at least 1: the agent of a
+    // resumed session was admitted when the customer entered the code); any other start
+    // begins the support session with none.
     void start(const std::string& code, const std::optional<std::string>& resumeToken, bool recovering, bool viewOnly,
                EventHandler handler);
     void stop();
     void endSession();
     void setRemoteControlAllowed(bool allowed);
 
-    void sendApproval();
+    // Plain "client_approval" for the waiting viewer(s). An acceptance admits one more viewer
+    // to the key exchange of this support session, in the running encryption session and in
+    // every later one; a refusal admits none. Nothing is counted without a socket.
+    void sendApproval(bool accepted = true);
     void sendClipboard(const ClientClipboardPayload& payload);
     void sendFileTransfer(const std::string& messageType, const ClientFileTransferPayload& payload);
     void sendFileBrowser(const std::string& messageType, const ClientFileBrowserPayload& payload);
@@ -105,6 +135,8 @@ public:
     bool isConnected() const { return socket_ != nullptr; }
     const std::string& activeCode() const { return activeCode_; }
     bool viewOnly() const { return viewOnly_; }
+    // Viewers the customer approved in this support session.
+    std::size_t approvedViewers() const { return approvedViewers_; }
     bool relayVideoSuppressed() const { return relayVideoSuppressed_; }
     std::size_t videoOutboxSize() const { return videoOutbox_.size(); }
     int voiceFramesInFlight() const { return voiceFramesInFlight_; }
@@ -120,12 +152,23 @@ private:
     void relayDispatch(const RelayMessage& message);
     void applicationDispatch(const RelayMessage& message, Origin origin);
     void handleKeyExchange(const RelayMessage& message);
+    // Tells the injector and the direct queue's gate alike.
+    void enableRemoteInput(bool enabled);
     void handleAudioSubscription(const RelayMessage& message);
     void handleRemovalRequest();
     void handleErrorReportCollect(const RelayMessage& message);
     void submitNextPendingReport(std::vector<ClientErrorReportPayload> reports, std::size_t next);
     void startCapture();
     void drainVideoOutbox();
+    // Drops the waiting frames (and the one at hand) and skips frames until a key frame;
+    // logs once per such stretch.
+    void dropVideo(std::int64_t queuedBytes);
+    std::int64_t videoOutboxSizeInBytes() const;
+    // Whether `bytes` more fit below `limit` in the socket's backlog; logs the drop when not.
+    bool socketHasRoom(std::string_view kind, qsizetype bytes, std::int64_t limit);
+    // Starts the stall timer when the socket's backlog is over socketBacklogBytes, stops it
+    // when it is not.
+    void watchSocketBacklog();
 
     // Direct first, else encrypted over the relay; `done` learns whether it left.
     void sendApplication(const RelayMessage& message, std::function<void(bool)> done = {});
@@ -146,7 +189,14 @@ private:
     std::uint32_t videoSequence_ = 0;
     std::deque<QByteArray> videoOutbox_;
     bool videoDraining_ = false;
+    bool videoAwaitingKeyFrame_ = false; // frames were dropped: the next one sent is a key frame
+    TaskHandle socketStallCheck_;
+    std::optional<Clock::MonotonicTime> lastErrorReportCollect_;
     bool viewOnly_ = false;
+    // Whether remote input is obeyed, as last told to the injector: the gate of input on the
+    // direct transport's queue, which reads this flag and never the connection.
+    std::shared_ptr<std::atomic<bool>> directInputAllowed_ = std::make_shared<std::atomic<bool>>(false);
+    std::size_t approvedViewers_ = 0;
     bool directConnected_ = false;
     bool relayVideoSuppressed_ = false;
     bool removeClientWhenSessionEnds_ = false;

@@ -30,10 +30,16 @@ std::size_t characterCount(const std::string& text)
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
+std::uint32_t noncePrefixOf(std::string_view senderId)
+{
+    const auto nonce = e2ee::dataNonce(senderId, 0);
+    return (std::uint32_t{nonce[0]} << 24) | (std::uint32_t{nonce[1]} << 16) | (std::uint32_t{nonce[2]} << 8) |
+           std::uint32_t{nonce[3]};
+}
 
 } // namespace
 
-ClientSessionE2EE::ClientSessionE2EE(std::string sessionCode, RandomSource& random)
+ClientSessionE2EE::ClientSessionE2EE(std::string sessionCode, std::size_t admittedViewers, RandomSource& random)
     : random_(random)
     , sessionCode_(std::move(sessionCode))
     , localID_(randomLocalId(random))
@@ -41,7 +47,14 @@ ClientSessionE2EE::ClientSessionE2EE(std::string sessionCode, RandomSource& rand
     , groupKey_(randomKey(random))
     , epoch_(randomIdentifier(random))
     , publicKey_(base64Encode(keyPair_.subjectPublicKeyInfo()))
+    , admitted_(std::min(admittedViewers, kMaxKeyedViewers))
+    , noncePrefixes_{noncePrefixOf(e2ee::kClientSenderId)}
 {
+}
+
+void ClientSessionE2EE::admit(std::size_t viewers)
+{
+    admitted_ = std::min(kMaxKeyedViewers, admitted_ + std::min(viewers, kMaxKeyedViewers));
 }
 
 ClientE2eePayload ClientSessionE2EE::hello() const
@@ -54,23 +67,24 @@ bool ClientSessionE2EE::isOwnId(const std::string& id) const
     return id == e2ee::kClientSenderId || id == localID_;
 }
 
-bool ClientSessionE2EE::sharesNoncePrefixWithAnother(const std::string& viewerId) const
-{
-    const auto prefix = e2ee::dataNonce(viewerId, 0);
-    auto samePrefix = [&](std::string_view other) {
-        return std::equal(prefix.begin(), prefix.begin() + 4, e2ee::dataNonce(other, 0).begin());
-    };
-    if (samePrefix(e2ee::kClientSenderId)) {
-        return true;
-    }
-    return std::any_of(peerCodes_.begin(), peerCodes_.end(),
-                       [&](const auto& peer) { return peer.first != viewerId && samePrefix(peer.first); });
-}
-
-E2eeResult<ClientE2eePayload> ClientSessionE2EE::keyForHello(const ClientE2eePayload& hello)
+E2eeResult<ClientE2eePayload> ClientSessionE2EE::keyForHello(const ClientE2eePayload& hello, std::string viewerName)
 {
     if (hello.version != e2ee::kVersion || characterCount(hello.senderId) < 16 || hello.publicKey.empty() ||
-        isOwnId(hello.senderId) || sharesNoncePrefixWithAnother(hello.senderId)) {
+        isOwnId(hello.senderId)) {
+        return ClientE2eeError::invalidPeer;
+    }
+    // Admission before any costly step: a refused hello does no curve arithmetic.
+    if (keyed_.contains(hello.senderId)) {
+        return ClientE2eeError::alreadyKeyed;
+    }
+    if (keyed_.size() >= kMaxKeyedViewers) {
+        return ClientE2eeError::tooManyViewers;
+    }
+    if (keyed_.size() >= admitted_) {
+        return ClientE2eeError::notAdmitted;
+    }
+    const auto noncePrefix = noncePrefixOf(hello.senderId);
+    if (noncePrefixes_.contains(noncePrefix)) {
         return ClientE2eeError::invalidPeer;
     }
     const auto peerPoint = e2ee::peerPointOf(hello.publicKey);
@@ -85,8 +99,10 @@ E2eeResult<ClientE2eePayload> ClientSessionE2EE::keyForHello(const ClientE2eePay
     aesGcm::Key wrapped{};
     const auto tag = aesGcm::seal(wrapKey, nonce, bytesOf(e2ee::keyAssociatedData(epoch_, localID_, hello.senderId)),
                                   groupKey_, wrapped);
-    peerCodes_[hello.senderId] =
-        e2ee::verificationCode(wrapKey, epoch_, localID_, hello.senderId, publicKey_, hello.publicKey);
+    keyed_[hello.senderId] = {
+        e2ee::verificationCode(wrapKey, epoch_, localID_, hello.senderId, publicKey_, hello.publicKey),
+        std::move(viewerName)};
+    noncePrefixes_.insert(noncePrefix);
 
     ClientE2eePayload key;
     key.version = e2ee::kVersion;
@@ -100,10 +116,19 @@ E2eeResult<ClientE2eePayload> ClientSessionE2EE::keyForHello(const ClientE2eePay
     return key;
 }
 
+bool ClientSessionE2EE::noteRefusal(const std::string& senderId)
+{
+    if (refusedSenders_.size() >= kMaxLoggedRefusals) {
+        return false;
+    }
+    return refusedSenders_.insert(sha256(senderId)).second;
+}
+
 ClientSessionE2EE::ReadyOutcome ClientSessionE2EE::acceptReady(const ClientE2eePayload& ready)
 {
     ReadyOutcome outcome;
-    if (ready.epoch != epoch_ || ready.senderId.empty() || isOwnId(ready.senderId)) {
+    const auto viewer = keyed_.find(ready.senderId);
+    if (ready.epoch != epoch_ || viewer == keyed_.end()) {
         return outcome;
     }
     if (!e2ee::proofMatches(groupKey_, epoch_, ready.senderId, ready.proof)) {
@@ -113,8 +138,8 @@ ClientSessionE2EE::ReadyOutcome ClientSessionE2EE::acceptReady(const ClientE2eeP
     if (readyPeers_.insert(ready.senderId).second) {
         outcome.reply = e2ee::readyPayload(groupKey_, epoch_, localID_);
     }
-    const auto code = peerCodes_.find(ready.senderId);
-    outcome.verificationCode = code == peerCodes_.end() ? std::string() : code->second;
+    outcome.verificationCode = viewer->second.verificationCode;
+    outcome.viewerName = viewer->second.name;
     return outcome;
 }
 
@@ -129,7 +154,9 @@ E2eeResult<ClientE2eePayload> ClientSessionE2EE::encrypt(std::span<const std::ui
 
 E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::decrypt(const ClientE2eePayload& data)
 {
-    if (data.epoch != epoch_ || data.senderId.empty() || isOwnId(data.senderId) || data.counter < 1) {
+    // Only ready viewers: a viewer that holds the key but never proved it, or anyone who
+    // merely names a viewer, cannot act on the customer's machine.
+    if (data.epoch != epoch_ || !readyPeers_.contains(data.senderId) || data.counter < 1) {
         return ClientE2eeError::invalidPeer;
     }
     const auto received = receivedCounters_.find(data.senderId);

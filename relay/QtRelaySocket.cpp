@@ -3,6 +3,7 @@
 #include "relay/RelayMessageCodec.h"
 
 #include <QSslError>
+#include <QSslSocket>
 
 namespace doorwarden {
 
@@ -10,6 +11,9 @@ QtRelaySocket::QtRelaySocket(QSslConfiguration tls)
 {
     socket_.setSslConfiguration(tls);
     socket_.setMaxAllowedIncomingMessageSize(RelayMessageCodec::maximumMessageBytes);
+    // Read no further ahead than a message: a relay that sends faster than the client handles
+    // its messages waits in TCP, not in the client's memory.
+    socket_.setReadBufferSize(readBufferBytes);
     connect(&socket_, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
         if (onMessage_) {
             onMessage_(text.toUtf8());
@@ -63,6 +67,19 @@ void QtRelaySocket::sendBinary(const QByteArray& bytes, Completion done)
     const qint64 before = socket_.bytesToWrite();
     socket_.sendBinaryMessage(bytes);
     queued(before, std::move(done));
+}
+
+std::int64_t QtRelaySocket::bufferedBytes() const
+{
+    if (done_) {
+        return 0;
+    }
+    // QWebSocket counts only what its TLS socket has not encrypted yet; the encrypted bytes
+    // move on at once to a buffer of their own, unbounded, which only the TLS socket tells.
+    // QWebSocket keeps that socket as its child and offers no other way to it.
+    const auto* transport = socket_.findChild<QSslSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    const std::int64_t encrypted = transport ? transport->encryptedBytesToWrite() : 0;
+    return socket_.bytesToWrite() + encrypted;
 }
 
 void QtRelaySocket::queued(qint64 bytesBefore, Completion done)

@@ -11,12 +11,16 @@
 namespace doorwarden {
 
 // The relay socket on QWebSocket over TLS. Incoming messages above the codec's limit are
-// refused by the socket itself, before they are gathered in memory. A send completes when
-// its last byte has left the socket's write buffer.
+// refused by the socket itself, before they are gathered in memory, and the socket reads
+// ahead by at most readBufferBytes. A send completes when its last byte has left the
+// socket's write buffer (encrypted: bufferedBytes() still counts it until it is on the network).
 class QtRelaySocket final : public QObject, public RelaySocket {
     Q_OBJECT
 
 public:
+    // The most the socket reads ahead of the message being gathered.
+    static constexpr qint64 readBufferBytes = 1024 * 1024;
+
     explicit QtRelaySocket(QSslConfiguration tls);
     ~QtRelaySocket() override;
 
@@ -24,6 +28,9 @@ public:
               std::function<void(const QString&)> onFailure) override;
     void sendText(const QByteArray& utf8, Completion done) override;
     void sendBinary(const QByteArray& bytes, Completion done) override;
+    // The WebSocket's unencrypted backlog plus the TLS layer's encrypted one, which is where
+    // the bytes wait while the relay does not read.
+    std::int64_t bufferedBytes() const override;
     void close() override;
 
 private:

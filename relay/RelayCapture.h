@@ -16,9 +16,13 @@ namespace doorwarden {
 // What the relay connection asks of the screen capture: it starts one when the first viewer
 // is ready, steers it from the viewer's requests and feeds it transport and playback
 // statistics. The calls are made on the main thread; the capture hops to its own queue.
+// start() and stop() alternate, start first; the capture is destroyed only after stop().
 class RelayCapture {
 public:
-    // Where the capture hands its output. Each hook may be called from any thread.
+    // Where the capture hands its output. Each hook may be called from any of the capture's
+    // threads, and never once stop() has returned: stop() waits for a hook that is running.
+    // The hooks touch neither the connection nor its state: they post work to the main
+    // thread, which drops it when the connection is gone.
     struct Hooks {
         std::function<void(QByteArray frame, VideoFrameHeader::Kind kind, bool isKeyFrame, std::int64_t width,
                            std::int64_t height, std::int64_t displayWidth, std::int64_t displayHeight)>
@@ -34,6 +38,7 @@ public:
     virtual ~RelayCapture() = default;
 
     virtual void start() = 0;
+    // Ends capturing; when it returns, no hook runs any more.
     virtual void stop() = 0;
     virtual void requestKeyFrame() = 0;
     virtual void setTargetFps(std::int64_t fps) = 0;

@@ -8,9 +8,14 @@
 namespace doorwarden {
 
 // What the relay connection asks of the direct peer transport. Offers return true when the
-// transport took the message (it is then sent directly, not over the relay).
+// transport took the message (it is then sent directly, not over the relay). The calls are made
+// on the main thread.
 class RelayDirectTransport {
 public:
+    // Called on the transport's own queue, and never once reset() has returned until a new
+    // signal starts a new peer connection; the connection resets the transport before it is
+    // destroyed. onControl hands input to the injector on that queue; everything else is
+    // posted to the main thread, which drops it when the connection is gone.
     struct Callbacks {
         std::function<void(const RelayMessage&)> onSignal;     // to send plain over the relay
         std::function<void(const RelayMessage&)> onControl;    // a control message from the viewer
@@ -23,6 +28,7 @@ public:
     virtual bool offerControl(const RelayMessage& message) = 0;
     virtual bool offerPointer(const RelayMessage& message) = 0;
     virtual void offerVideo(const QByteArray& frame, const VideoFrameHeader& header) = 0;
+    // Closes the peer connection; waits for a callback that is running, and none runs after.
     virtual void reset() = 0;
 };
 

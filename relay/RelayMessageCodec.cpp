@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -16,16 +17,27 @@ using Json = nlohmann::json;
 
 // ---- The keys of every record ----------------------------------------------------------
 
+constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max();
+
 template <typename Record, typename Member>
 struct Field {
     const char* key;
     Member Record::*member;
+    std::size_t maximumBytes; // of each text in the field
 };
 
+// Content: bounded only by the message size (and by its own reader).
 template <typename Record, typename Member>
 constexpr Field<Record, Member> field(const char* key, Member Record::*member)
 {
-    return {key, member};
+    return {key, member, kUnbounded};
+}
+
+// An identifier, name, code or word: at most RelayMessageCodec::maximumIdentifierBytes.
+template <typename Record, typename Member>
+constexpr Field<Record, Member> word(const char* key, Member Record::*member)
+{
+    return {key, member, RelayMessageCodec::maximumIdentifierBytes};
 }
 
 // Specialised below for each record: the record's fields in declaration order.
@@ -38,9 +50,9 @@ constexpr auto fieldsOf<ClientE2eePayload>()
     using R = ClientE2eePayload;
     return std::tuple{
         field("version", &R::version),
-        field("epoch", &R::epoch),
-        field("senderId", &R::senderId),
-        field("recipientId", &R::recipientId),
+        word("epoch", &R::epoch),
+        word("senderId", &R::senderId),
+        word("recipientId", &R::recipientId),
         field("publicKey", &R::publicKey),
         field("nonce", &R::nonce),
         field("counter", &R::counter),
@@ -55,10 +67,10 @@ constexpr auto fieldsOf<ClientInputPayload>()
 {
     using R = ClientInputPayload;
     return std::tuple{
-        field("eventType", &R::eventType),
+        word("eventType", &R::eventType),
         field("x", &R::x),
         field("y", &R::y),
-        field("button", &R::button),
+        word("button", &R::button),
         field("delta", &R::delta),
         field("keyCode", &R::keyCode),
         field("alt", &R::alt),
@@ -101,8 +113,8 @@ constexpr auto fieldsOf<ClientCursorPositionPayload>()
         field("monitorIndex", &R::monitorIndex),
         field("x", &R::x),
         field("y", &R::y),
-        field("origin", &R::origin),
-        field("controllerName", &R::controllerName)
+        word("origin", &R::origin),
+        word("controllerName", &R::controllerName)
     };
 }
 
@@ -123,10 +135,10 @@ constexpr auto fieldsOf<ClientClipboardPayload>()
 {
     using R = ClientClipboardPayload;
     return std::tuple{
-        field("action", &R::action),
-        field("kind", &R::kind),
-        field("changeId", &R::changeId),
-        field("batchId", &R::batchId),
+        word("action", &R::action),
+        word("kind", &R::kind),
+        word("changeId", &R::changeId),
+        word("batchId", &R::batchId),
         field("text", &R::text),
         field("displayName", &R::displayName),
         field("itemCount", &R::itemCount),
@@ -139,8 +151,8 @@ constexpr auto fieldsOf<ClientFileTransferPayload>()
 {
     using R = ClientFileTransferPayload;
     return std::tuple{
-        field("transferId", &R::transferId),
-        field("direction", &R::direction),
+        word("transferId", &R::transferId),
+        word("direction", &R::direction),
         field("name", &R::name),
         field("isDirectory", &R::isDirectory),
         field("length", &R::length),
@@ -148,7 +160,7 @@ constexpr auto fieldsOf<ClientFileTransferPayload>()
         field("windowBytes", &R::windowBytes),
         field("fastDirect", &R::fastDirect),
         field("fastRelay", &R::fastRelay),
-        field("sha256", &R::sha256),
+        word("sha256", &R::sha256),
         field("data", &R::data),
         field("error", &R::error),
         field("success", &R::success)
@@ -162,7 +174,7 @@ constexpr auto fieldsOf<ClientRemoteFileEntryPayload>()
     return std::tuple{
         field("name", &R::name),
         field("fullPath", &R::fullPath),
-        field("category", &R::category),
+        word("category", &R::category),
         field("isDirectory", &R::isDirectory),
         field("length", &R::length)
     };
@@ -173,7 +185,7 @@ constexpr auto fieldsOf<ClientFileBrowserPayload>()
 {
     using R = ClientFileBrowserPayload;
     return std::tuple{
-        field("requestId", &R::requestId),
+        word("requestId", &R::requestId),
         field("path", &R::path),
         field("error", &R::error),
         field("entries", &R::entries)
@@ -185,8 +197,8 @@ constexpr auto fieldsOf<ClientSystemInfoEntry>()
 {
     using R = ClientSystemInfoEntry;
     return std::tuple{
-        field("group", &R::group),
-        field("name", &R::name),
+        word("group", &R::group),
+        word("name", &R::name),
         field("value", &R::value)
     };
 }
@@ -196,7 +208,7 @@ constexpr auto fieldsOf<ClientSystemInfoFinding>()
 {
     using R = ClientSystemInfoFinding;
     return std::tuple{
-        field("severity", &R::severity),
+        word("severity", &R::severity),
         field("title", &R::title),
         field("detail", &R::detail)
     };
@@ -207,9 +219,9 @@ constexpr auto fieldsOf<ClientSystemInfoPayload>()
 {
     using R = ClientSystemInfoPayload;
     return std::tuple{
-        field("requestId", &R::requestId),
+        word("requestId", &R::requestId),
         field("isAutomatic", &R::isAutomatic),
-        field("collectedAtUtc", &R::collectedAtUtc),
+        word("collectedAtUtc", &R::collectedAtUtc),
         field("error", &R::error),
         field("summary", &R::summary),
         field("hardware", &R::hardware),
@@ -225,7 +237,7 @@ constexpr auto fieldsOf<ClientRecordingPayload>()
 {
     using R = ClientRecordingPayload;
     return std::tuple{
-        field("requestId", &R::requestId),
+        word("requestId", &R::requestId),
         field("active", &R::active)
     };
 }
@@ -235,12 +247,12 @@ constexpr auto fieldsOf<ClientDrawingPayload>()
 {
     using R = ClientDrawingPayload;
     return std::tuple{
-        field("messageId", &R::messageId),
-        field("strokeId", &R::strokeId),
-        field("action", &R::action),
-        field("tool", &R::tool),
-        field("authorId", &R::authorId),
-        field("authorDisplayName", &R::authorDisplayName),
+        word("messageId", &R::messageId),
+        word("strokeId", &R::strokeId),
+        word("action", &R::action),
+        word("tool", &R::tool),
+        word("authorId", &R::authorId),
+        word("authorDisplayName", &R::authorDisplayName),
         field("monitorIndex", &R::monitorIndex),
         field("x", &R::x),
         field("y", &R::y),
@@ -254,7 +266,7 @@ constexpr auto fieldsOf<ClientMonitorInfoPayload>()
     using R = ClientMonitorInfoPayload;
     return std::tuple{
         field("index", &R::index),
-        field("deviceName", &R::deviceName),
+        word("deviceName", &R::deviceName),
         field("primary", &R::primary),
         field("sourceX", &R::sourceX),
         field("sourceY", &R::sourceY),
@@ -276,10 +288,10 @@ constexpr auto fieldsOf<ClientScreenInfoPayload>()
     return std::tuple{
         field("width", &R::width),
         field("height", &R::height),
-        field("platform", &R::platform),
+        word("platform", &R::platform),
         field("dpiX", &R::dpiX),
         field("dpiY", &R::dpiY),
-        field("codec", &R::codec),
+        word("codec", &R::codec),
         field("fps", &R::fps),
         field("scalePercent", &R::scalePercent),
         field("quality", &R::quality),
@@ -293,7 +305,7 @@ constexpr auto fieldsOf<ClientAudioSubscriptionPayload>()
     using R = ClientAudioSubscriptionPayload;
     return std::tuple{
         field("enabled", &R::enabled),
-        field("quality", &R::quality)
+        word("quality", &R::quality)
     };
 }
 
@@ -316,9 +328,9 @@ constexpr auto fieldsOf<VoiceCallPayload>()
 {
     using R = VoiceCallPayload;
     return std::tuple{
-        field("callId", &R::callId),
-        field("action", &R::action),
-        field("reason", &R::reason),
+        word("callId", &R::callId),
+        word("action", &R::action),
+        word("reason", &R::reason),
         field("frame", &R::frame)
     };
 }
@@ -328,12 +340,12 @@ constexpr auto fieldsOf<ClientErrorReportPayload>()
 {
     using R = ClientErrorReportPayload;
     return std::tuple{
-        field("reportId", &R::reportId),
-        field("requestedBy", &R::requestedBy),
-        field("component", &R::component),
-        field("machineName", &R::machineName),
-        field("version", &R::version),
-        field("createdAtUtc", &R::createdAtUtc),
+        word("reportId", &R::reportId),
+        word("requestedBy", &R::requestedBy),
+        word("component", &R::component),
+        word("machineName", &R::machineName),
+        word("version", &R::version),
+        word("createdAtUtc", &R::createdAtUtc),
         field("userMemo", &R::userMemo),
         field("log", &R::log)
     };
@@ -344,12 +356,12 @@ constexpr auto fieldsOf<ClientP2PSignalPayload>()
 {
     using R = ClientP2PSignalPayload;
     return std::tuple{
-        field("negotiationId", &R::negotiationId),
+        word("negotiationId", &R::negotiationId),
         field("sdp", &R::sdp),
         field("candidate", &R::candidate),
-        field("sdpMid", &R::sdpMid),
+        word("sdpMid", &R::sdpMid),
         field("sdpMLineIndex", &R::sdpMLineIndex),
-        field("videoTransportProfile", &R::videoTransportProfile)
+        word("videoTransportProfile", &R::videoTransportProfile)
     };
 }
 template <>
@@ -357,12 +369,12 @@ constexpr auto fieldsOf<RelayMessage>()
 {
     using R = RelayMessage;
     return std::tuple{
-        field("type", &R::type),
-        field("sessionCode", &R::sessionCode),
-        field("resumeToken", &R::resumeToken),
+        word("type", &R::type),
+        word("sessionCode", &R::sessionCode),
+        word("resumeToken", &R::resumeToken),
         field("accepted", &R::accepted),
-        field("powerAction", &R::powerAction),
-        field("statusCode", &R::statusCode),
+        word("powerAction", &R::powerAction),
+        word("statusCode", &R::statusCode),
         field("e2ee", &R::e2ee),
         field("input", &R::input),
         field("videoControl", &R::videoControl),
@@ -380,8 +392,8 @@ constexpr auto fieldsOf<RelayMessage>()
         field("voiceCall", &R::voiceCall),
         field("audioFrame", &R::audioFrame),
         field("errorReport", &R::errorReport),
-        field("viewerName", &R::viewerName),
-        field("targetViewerIds", &R::targetViewerIds),
+        word("viewerName", &R::viewerName),
+        word("targetViewerIds", &R::targetViewerIds),
         field("text", &R::text),
         field("p2p", &R::p2p),
         field("directSequence", &R::directSequence)
@@ -558,23 +570,42 @@ bool fromJson(Json& json, std::vector<T>& out)
     return true;
 }
 
-template <typename Member>
-bool fieldFromJson(Json& object, const char* key, Member& out)
+// Whether every text of a decoded field keeps to the field's limit.
+template <typename T>
+bool withinLimit(const T&, std::size_t)
 {
-    const auto found = object.find(key);
+    return true; // numbers, flags and records (whose own fields are checked on their own)
+}
+
+bool withinLimit(const std::string& value, std::size_t maximumBytes)
+{
+    return value.size() <= maximumBytes;
+}
+
+template <typename T>
+bool withinLimit(const std::vector<T>& values, std::size_t maximumBytes)
+{
+    return std::all_of(values.begin(), values.end(),
+                       [&](const T& value) { return withinLimit(value, maximumBytes); });
+}
+
+template <typename Record, typename Member>
+bool fieldFromJson(Json& object, const Field<Record, Member>& field, Member& out)
+{
+    const auto found = object.find(field.key);
     if constexpr (IsOptional<Member>::value) {
         if (found == object.end() || found->is_null()) {
             out.reset();
             return true;
         }
         typename Member::value_type value{};
-        if (!fromJson(*found, value)) {
+        if (!fromJson(*found, value) || !withinLimit(value, field.maximumBytes)) {
             return false;
         }
         out = std::move(value);
         return true;
     } else {
-        return found != object.end() && fromJson(*found, out);
+        return found != object.end() && fromJson(*found, out) && withinLimit(out, field.maximumBytes);
     }
 }
 
@@ -584,8 +615,71 @@ bool fromJson(Json& json, Record& out)
     if (!json.is_object()) {
         return false;
     }
-    return std::apply([&](const auto&... fields) { return (fieldFromJson(json, fields.key, out.*(fields.member)) && ...); },
+    return std::apply([&](const auto&... fields) { return (fieldFromJson(json, fields, out.*(fields.member)) && ...); },
                       fieldsOf<Record>());
+}
+
+// ---- Parsing within bounds ----------------------------------------------------------------
+
+// nlohmann's own tree builder behind a gate: the parse stops at the first value that would
+// nest deeper than maximumDepth or exceed maximumValueCount, before that value is built.
+// The parser itself keeps no recursion (one bit per open level), so deep input costs nothing
+// past the gate.
+class BoundedTreeBuilder {
+public:
+    using Builder = nlohmann::detail::json_sax_dom_parser<Json>;
+
+    explicit BoundedTreeBuilder(Json& root)
+        : builder_(root, /*allow_exceptions=*/false)
+    {
+    }
+
+    bool null() { return counted() && builder_.null(); }
+    bool boolean(bool value) { return counted() && builder_.boolean(value); }
+    bool number_integer(Json::number_integer_t value) { return counted() && builder_.number_integer(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return counted() && builder_.number_unsigned(value); }
+    bool number_float(Json::number_float_t value, const Json::string_t& text)
+    {
+        return counted() && builder_.number_float(value, text);
+    }
+    bool string(Json::string_t& value) { return counted() && builder_.string(value); }
+    bool binary(Json::binary_t& value) { return counted() && builder_.binary(value); }
+    bool key(Json::string_t& value) { return builder_.key(value); }
+    bool start_object(std::size_t elements) { return opened() && builder_.start_object(elements); }
+    bool end_object()
+    {
+        --depth_;
+        return builder_.end_object();
+    }
+    bool start_array(std::size_t elements) { return opened() && builder_.start_array(elements); }
+    bool end_array()
+    {
+        --depth_;
+        return builder_.end_array();
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&)
+    {
+        return false;
+    }
+
+private:
+    bool counted() { return ++values_ <= RelayMessageCodec::maximumValueCount; }
+    bool opened() { return counted() && ++depth_ <= RelayMessageCodec::maximumDepth; }
+
+    Builder builder_;
+    std::size_t depth_ = 0;
+    std::size_t values_ = 0;
+};
+
+// The parsed document; absent when the text is not JSON or goes past a bound.
+std::optional<Json> parseBounded(std::string_view text)
+{
+    Json root;
+    BoundedTreeBuilder builder(root);
+    if (!Json::sax_parse(text.begin(), text.end(), &builder)) {
+        return std::nullopt;
+    }
+    return root;
 }
 
 } // namespace
@@ -601,14 +695,15 @@ std::optional<RelayMessage> RelayMessageCodec::decode(std::string_view json)
         return std::nullopt;
     }
     try {
-        Json parsed = Json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
+        auto parsed = parseBounded(json);
         RelayMessage message;
-        if (parsed.is_discarded() || !fromJson(parsed, message)) {
+        if (!parsed || !fromJson(*parsed, message)) {
             return std::nullopt;
         }
         return message;
     } catch (const std::exception&) {
-        // Only running out of memory is left to throw; an undecodable message either way.
+        // Running out of memory, or a parse error the tree builder reports by throwing: an
+        // undecodable message either way.
         return std::nullopt;
     }
 }

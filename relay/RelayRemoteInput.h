@@ -7,7 +7,10 @@
 namespace doorwarden {
 
 // What the relay connection asks of the input injector. Calls may come from the main thread
-// or the direct transport's queue; the injector serialises them on its own queue.
+// or the direct transport's queue; the injector serialises them on its own queue. It lives as
+// long as the connection, which stops every caller on another queue (the direct transport's
+// reset) before destroying it. The connection hands over input only while remote control is
+// allowed; input that reaches a disabled injector anyway (a race with setEnabled) is dropped.
 class RelayRemoteInput {
 public:
     virtual ~RelayRemoteInput() = default;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <cstdint>
 #include <functional>
 
 namespace doorwarden {
@@ -24,6 +25,13 @@ public:
     // Queues a message; `done` reports when it was written out or failed.
     virtual void sendText(const QByteArray& utf8, Completion done) = 0;
     virtual void sendBinary(const QByteArray& bytes, Completion done) = 0;
+
+    // Bytes handed to the send calls and not yet given to the network: everything the socket
+    // holds in memory for a peer that reads slowly or not at all (framing and encryption
+    // included where the socket keeps them). 0 before open and after close or failure. A
+    // completed send may still be counted here when the socket reports sends before the
+    // bytes leave (QtRelaySocket does, once a message is encrypted).
+    virtual std::int64_t bufferedBytes() const = 0;
 
     // Closes with code 1000 (normal closure); no callback runs afterwards.
     virtual void close() = 0;

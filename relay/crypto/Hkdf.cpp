@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace doorwarden {
@@ -13,6 +14,9 @@ namespace doorwarden {
 Sha256Digest hkdfSha256(std::span<const std::uint8_t> salt, std::span<const std::uint8_t> inputKey,
                         std::span<const std::uint8_t> info)
 {
+    if (info.size() > kHkdfMaximumInfoBytes) {
+        throw std::length_error("HKDF-SHA-256: info of " + std::to_string(info.size()) + " bytes");
+    }
     const std::unique_ptr<EVP_KDF, decltype(&EVP_KDF_free)> kdf(EVP_KDF_fetch(nullptr, "HKDF", nullptr), EVP_KDF_free);
     const std::unique_ptr<EVP_KDF_CTX, decltype(&EVP_KDF_CTX_free)> context(kdf ? EVP_KDF_CTX_new(kdf.get()) : nullptr,
                                                                             EVP_KDF_CTX_free);

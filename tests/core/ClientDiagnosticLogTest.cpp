@@ -77,6 +77,55 @@ TEST_F(ClientDiagnosticLogTest, KeepsTheLastTwoThousandLines)
     EXPECT_TRUE(lines.back().ends_with("|TEST|n=2001"));
 }
 
+TEST_F(ClientDiagnosticLogTest, ABoundedSnapshotKeepsTheHeaderAndTheNewestWholeLines)
+{
+    for (int i = 1; i <= 3; ++i) {
+        log.log("TEST", "n=" + std::to_string(i));
+    }
+    const std::string whole = log.diagnosticSnapshot();
+    const auto lines = linesOf(whole);
+    const std::size_t header = whole.find("\n2026"); // the header, without the line feed after it
+    const auto sizeWith = [&](std::size_t newest) { // the header and the newest `newest` lines
+        std::size_t size = header;
+        for (std::size_t i = lines.size() - newest; i < lines.size(); ++i) {
+            size += 1 + lines[i].size();
+        }
+        return size;
+    };
+    struct Case {
+        std::size_t maximumBytes;
+        std::size_t keptLines;
+    };
+    const Case cases[] = {
+        {whole.size(), 4},  {whole.size() - 1, 3}, {sizeWith(1), 1}, {sizeWith(1) - 1, 0},
+        {header, 0},        {10, 0},               {0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maximumBytes);
+        const std::string bounded = log.diagnosticSnapshot(c.maximumBytes);
+        const auto kept = linesOf(bounded);
+        ASSERT_EQ(kept.size(), 5 + c.keptLines);
+        EXPECT_TRUE(std::equal(kept.begin(), kept.begin() + 5, lines.begin()));
+        EXPECT_TRUE(std::equal(kept.begin() + 5, kept.end(), lines.end() - static_cast<std::ptrdiff_t>(c.keptLines)));
+        if (c.maximumBytes >= header) {
+            EXPECT_LE(bounded.size(), c.maximumBytes);
+        }
+    }
+}
+
+TEST_F(ClientDiagnosticLogTest, ALongLineIsCutAtACharacterBoundary)
+{
+    std::string message;
+    while (message.size() < ClientDiagnosticLog::maximumLineBytes) {
+        message += "\xE2\x82\xAC"; // three bytes each
+    }
+    log.log("TEST", message);
+    const auto line = logLines().back();
+    EXPECT_LE(line.size(), ClientDiagnosticLog::maximumLineBytes);
+    EXPECT_GT(line.size(), ClientDiagnosticLog::maximumLineBytes - 3);
+    EXPECT_TRUE(line.ends_with("\xE2\x82\xAC")) << "no character is cut in half";
+}
+
 TEST_F(ClientDiagnosticLogTest, LinesFromManyThreadsAreAllKeptWhole)
 {
     std::vector<std::thread> writers;

@@ -4,8 +4,10 @@
 // proofs, and the client's own messages and video frames.
 //
 // Besides not crashing, the session must agree with a model of what it may accept, built here
-// from the shared derivations and the group key the viewer unwrapped: a viewer message opens
-// only when it is well formed, authentic and newer than the last one accepted from its sender;
+// from the shared derivations and the group key the viewer unwrapped: a hello gets a key only
+// within the admitted number of distinct viewers, a ready proof counts only from a keyed viewer,
+// and a viewer message opens only when its sender's proof was accepted and it is well formed,
+// authentic and newer than the last one accepted from its sender;
 // a refused one leaves that sender's counter where it was, which is checked by opening a
 // genuine message with the next counter right after every refusal; every sealed message or
 // frame carries a fresh counter and opens on the viewer's side. Any disagreement traps.
@@ -60,6 +62,9 @@ public:
 private:
     std::uint64_t state_ = 0x243f6a8885a308d3ULL;
 };
+
+// The first viewer and two more may be keyed.
+constexpr std::size_t kAdmittedViewers = 3;
 
 struct Viewer {
     std::string id;
@@ -116,7 +121,7 @@ Prototype& prototype()
 {
     static Prototype built = [] {
         Prototype p;
-        p.session.emplace("271828", p.random);
+        p.session.emplace("271828", kAdmittedViewers, p.random);
         ClientSessionE2EE& session = *p.session;
         ClientE2eePayload hello;
         hello.version = 1;
@@ -282,7 +287,7 @@ private:
     // What the session must answer to a viewer's data message.
     E2eeResult<Bytes> expectedOpen(const ClientE2eePayload& data) const
     {
-        if (data.epoch != session_.epoch() || data.senderId.empty() || isOwnId(data.senderId) || data.counter < 1) {
+        if (data.epoch != session_.epoch() || !ready_.contains(data.senderId) || data.counter < 1) {
             return ClientE2eeError::invalidPeer;
         }
         auto ciphertext = base64Decode(data.ciphertext);
@@ -318,7 +323,7 @@ private:
 
         // The refusal left the sender's counter alone: its next genuine message still opens.
         const std::string& from = data.senderId;
-        if (from.empty() || isOwnId(from) || lastReceived(from) == INT64_MAX) {
+        if (!ready_.contains(from) || lastReceived(from) == INT64_MAX) {
             return;
         }
         const Bytes probe = {'{', '}'};
@@ -339,7 +344,7 @@ private:
 
         const auto proof = base64Decode(ready.proof);
         const auto expectedProof = e2ee::readyProof(p_.groupKey, session_.epoch(), from);
-        const bool acceptable = ready.epoch == session_.epoch() && !from.empty() && !isOwnId(from) && proof &&
+        const bool acceptable = ready.epoch == session_.epoch() && codes_.contains(from) && proof &&
                                 std::equal(proof->begin(), proof->end(), expectedProof.begin(), expectedProof.end());
 
         const auto outcome = session_.acceptReady(ready);
@@ -356,9 +361,8 @@ private:
                         base64Encode(e2ee::readyProof(p_.groupKey, session_.epoch(), session_.localID())));
         }
         const auto code = codes_.find(from);
-        if (code == codes_.end()) {
-            require(outcome.verificationCode.empty());
-        } else if (code->second.empty()) { // a key for a public key whose private half is unknown here
+        require(code != codes_.end());
+        if (code->second.empty()) { // a key for a public key whose private half is unknown here
             require(outcome.verificationCode.size() == 4 &&
                     std::all_of(outcome.verificationCode.begin(), outcome.verificationCode.end(),
                                 [](char c) { return e2ee::kSasAlphabet.find(c) != std::string_view::npos; }));
@@ -400,15 +404,25 @@ private:
                              std::any_of(codes_.begin(), codes_.end(), [&](const auto& peer) {
                                  return peer.first != hello.senderId && sameNoncePrefix(peer.first, hello.senderId);
                              });
-        // Any key pair can tell whether the point lies on the curve.
-        const bool acceptable = hello.version == 1 && characterCount(hello.senderId) >= 16 &&
-                                !hello.publicKey.empty() && !isOwnId(hello.senderId) && !clashes && point &&
-                                p_.first.key.agree(*point).has_value();
+        const bool wellFormed = hello.version == 1 && characterCount(hello.senderId) >= 16 &&
+                                !hello.publicKey.empty() && !isOwnId(hello.senderId);
+        std::optional<ClientE2eeError> refusal;
+        if (!wellFormed) {
+            refusal = ClientE2eeError::invalidPeer;
+        } else if (codes_.contains(hello.senderId)) {
+            refusal = ClientE2eeError::alreadyKeyed;
+        } else if (codes_.size() >= ClientSessionE2EE::kMaxKeyedViewers) {
+            refusal = ClientE2eeError::tooManyViewers;
+        } else if (codes_.size() >= kAdmittedViewers) {
+            refusal = ClientE2eeError::notAdmitted;
+        } else if (clashes || !point || !p_.first.key.agree(*point).has_value()) { // any key pair tells
+            refusal = ClientE2eeError::invalidPeer;
+        }
 
         const auto key = session_.keyForHello(hello);
-        require(key.ok() == acceptable);
+        require(key.ok() == !refusal);
         if (!key.ok()) {
-            require(key.error() == ClientE2eeError::invalidPeer);
+            require(key.error() == *refusal);
             return;
         }
         const ClientE2eePayload& k = key.value();

@@ -4,9 +4,12 @@
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"
+#include "relay/Base64.h"
+#include "relay/E2eeProtocol.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/RelayMessageType.h"
 #include "relay/FakeRelaySocket.h"
+#include "relay/KnownRandomSource.h"
 #include "relay/RelayFakes.h"
 #include "viewer/ViewerSessionE2EE.h"
 
@@ -45,7 +48,9 @@ void describe(const ClientRelayEvent& event, std::ostream* os)
             if constexpr (std::is_same_v<E, SessionCreated>) {
                 *os << "(" << e.code << ", " << e.resumeToken.value_or("<none>") << ")";
             } else if constexpr (std::is_same_v<E, EncryptionReady>) {
-                *os << "(" << e.verificationCode << ")";
+                *os << "(" << e.verificationCode << ", " << e.viewerId << ", " << e.viewerName << ")";
+            } else if constexpr (std::is_same_v<E, ViewerRequested>) {
+                *os << "(" << e.viewerName << ")";
             } else if constexpr (std::is_same_v<E, SupportEnded>) {
                 *os << "(removeClient=" << e.removeClient << ")";
             } else if constexpr (std::is_same_v<E, ErrorReportAccepted>) {
@@ -241,6 +246,7 @@ struct Options {
     QString endpoint = kEndpoint;
     bool direct = false;
     std::optional<bool> canRemoveClient = std::nullopt; // absent: no readiness check given
+    bool knownGroupKey = false; // the encryption sessions draw from a KnownRandomSource
 };
 
 // What the client sent since the last look: plain messages, the opened inner messages of its
@@ -277,7 +283,7 @@ public:
             .clock = clock,
             .log = log,
             .host = host,
-            .random = RandomSource::system(),
+            .random = options.knownGroupKey ? static_cast<RandomSource&>(knownRandom) : RandomSource::system(),
             .socketFactory = sockets.factory(),
             .remoteInput = std::move(remoteInput),
             .captureFactory = captures.factory(),
@@ -307,28 +313,23 @@ public:
     FakeRelaySocketPeer& socket() { return sockets.last(); }
     void deliver(const RelayMessage& value) { socket().deliver(value); }
 
-    // Hello, key and ready with a new viewer (after "support_started" the first time);
-    // leaves the client's messages of the exchange read.
+    // The customer's approval, then hello, key and ready with a new viewer (after
+    // "support_started" the first time); leaves the client's messages of the exchange read.
     ViewerSessionE2EE& secure(const std::string& viewerId = "viewer-anna-laptop")
     {
+        connection->sendApproval();
         if (!connection->encryptionSession()) {
             deliver(message(Type::supportStarted));
         }
         auto& viewer = viewers.emplace_back(kCode, viewerId);
-        std::size_t mark = socket().sent.size();
-        deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = viewer.hello(); }));
-        std::optional<ClientE2eePayload> ready;
-        for (const auto& sent : socket().texts(mark)) {
-            if (sent && sent->type == nameOf(Type::e2eeKey) && sent->e2ee && sent->e2ee->recipientId == viewerId) {
-                ready = viewer.acceptKey(*sent->e2ee);
-            }
-        }
+        const auto ready = sayHello(viewer);
         if (!ready) {
             ADD_FAILURE() << "no key that " << viewerId << " accepts";
             return viewer;
         }
-        mark = socket().sent.size();
-        deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *ready; }));
+        lastReady = message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *ready; });
+        const std::size_t mark = socket().sent.size();
+        deliver(*lastReady);
         for (const auto& sent : socket().texts(mark)) {
             if (sent && sent->type == nameOf(Type::e2eeReady) && sent->e2ee) {
                 EXPECT_TRUE(viewer.acceptClientReady(*sent->e2ee));
@@ -336,6 +337,30 @@ public:
         }
         seen = socket().sent.size();
         return viewer;
+    }
+
+    // The viewer's hello as the relay forwards it; its ready proof when the client answered
+    // with a key for it.
+    std::optional<ClientE2eePayload> sayHello(ViewerSessionE2EE& viewer,
+                                              std::optional<std::string> viewerName = std::nullopt)
+    {
+        const std::size_t mark = socket().sent.size();
+        deliver(message(Type::e2eeHello, [&](RelayMessage& m) {
+            m.e2ee = viewer.hello();
+            m.viewerName = std::move(viewerName);
+        }));
+        std::optional<ClientE2eePayload> ready;
+        for (const auto& sent : socket().texts(mark)) {
+            if (!sent || sent->type != nameOf(Type::e2eeKey) || !sent->e2ee) {
+                continue;
+            }
+            if (sent->e2ee->recipientId != viewer.viewerId()) {
+                ADD_FAILURE() << "a key for " << sent->e2ee->recipientId << " after the hello of " << viewer.viewerId();
+                continue;
+            }
+            ready = viewer.acceptKey(*sent->e2ee);
+        }
+        return ready;
     }
 
     // A message from the first viewer, encrypted.
@@ -389,10 +414,17 @@ public:
     Events takeEvents() { return std::exchange(events, {}); }
 
     // True when the diagnostic log holds the line "<time>|<category>|<text>".
-    bool logged(const std::string& category, const std::string& text)
+    bool logged(const std::string& category, const std::string& text) { return loggedCount(category, text) > 0; }
+    // How many lines of the log read "<time>|<category>|<text...>" (`text` at their start).
+    std::size_t loggedCount(const std::string& category, const std::string& text, bool wholeLine = true)
     {
         const std::string snapshot = log.diagnosticSnapshot() + "\n";
-        return snapshot.find("|" + category + "|" + text + "\n") != std::string::npos;
+        const std::string needle = "|" + category + "|" + text + (wholeLine ? "\n" : "");
+        std::size_t count = 0;
+        for (auto at = snapshot.find(needle); at != std::string::npos; at = snapshot.find(needle, at + 1)) {
+            ++count;
+        }
+        return count;
     }
 
     // Capture output, as the capture hands it over from its own queue.
@@ -402,6 +434,7 @@ public:
         scheduler.runUntilIdle();
     }
 
+    KnownRandomSource knownRandom;
     ManualClock clock;
     ManualScheduler scheduler{clock};
     FakeHostInfo host;
@@ -414,6 +447,7 @@ public:
     Events events;
     std::function<void(const ClientRelayEvent&)> onEvent;
     std::deque<ViewerSessionE2EE> viewers;
+    std::optional<RelayMessage> lastReady; // the last viewer's ready proof, as secure() sent it
     std::size_t seen = 0;
     std::unique_ptr<ClientRelayConnection> connection;
 };
@@ -595,6 +629,9 @@ TEST(ClientRelayConnectionDispatchTest, PlainRelayMessagesRaiseTheirEvents)
          message(Type::sessionCreated, [](RelayMessage& m) { m.sessionCode = "654321"; }),
          {relayEvent::SessionCreated{"654321", std::nullopt}}},
         {"viewer_request", false, message(Type::viewerRequest), {relayEvent::ViewerRequested{}}},
+        {"viewer_request with the viewer's name", false,
+         message(Type::viewerRequest, [](RelayMessage& m) { m.viewerName = "\tAnna Lind \r\n"; }),
+         {relayEvent::ViewerRequested{"Anna Lind"}}},
         {"support_started", false, message(Type::supportStarted), {relayEvent::SupportStarted{}}},
         {"error recovery_pending", false,
          message(Type::error, [](RelayMessage& m) { m.statusCode = "recovery_pending"; }),
@@ -713,12 +750,16 @@ TEST(ClientRelayConnectionKeyExchangeTest, ViewerExchangeEndsInEncryptionReadyAn
 {
     Harness h;
     h.start();
+    h.connection->sendApproval();
     h.deliver(message(Type::supportStarted));
     h.take();
     EXPECT_EQ(h.captures.count(), 0u);
 
     ViewerSessionE2EE viewer(kCode, "viewer-anna-laptop");
-    h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = viewer.hello(); }));
+    h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) {
+        m.e2ee = viewer.hello();
+        m.viewerName = " Anna Lind\n";
+    }));
     auto sent = h.take();
     ASSERT_EQ(sent.plain.size(), 1u);
     EXPECT_EQ(sent.plain[0].type, "e2ee_key");
@@ -733,14 +774,17 @@ TEST(ClientRelayConnectionKeyExchangeTest, ViewerExchangeEndsInEncryptionReadyAn
     EXPECT_EQ(sent.plain[0].type, "e2ee_ready");
     ASSERT_TRUE(sent.plain[0].e2ee);
     EXPECT_TRUE(viewer.acceptClientReady(*sent.plain[0].e2ee));
-    EXPECT_EQ(h.takeEvents(),
-              (Events{relayEvent::SupportStarted{}, relayEvent::EncryptionReady{viewer.verificationCode()}}));
+    EXPECT_EQ(h.takeEvents(), (Events{relayEvent::SupportStarted{},
+                                      relayEvent::EncryptionReady{viewer.verificationCode(), "viewer-anna-laptop",
+                                                                  "Anna Lind"}}));
     EXPECT_EQ(viewer.verificationCode().size(), 4u);
     EXPECT_TRUE(h.logged("E2EE", "ready accepted=true"));
     ASSERT_EQ(h.captures.count(), 1u);
     EXPECT_EQ(h.captures.last().starts, 1);
 
-    // A second viewer gets its own code; the capture already runs.
+    // A second viewer, approved too, gets its own code; the capture already runs.
+    h.connection->sendApproval();
+    h.take();
     ViewerSessionE2EE second(kCode, "viewer-ben-desktop");
     h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = second.hello(); }));
     sent = h.take();
@@ -748,7 +792,7 @@ TEST(ClientRelayConnectionKeyExchangeTest, ViewerExchangeEndsInEncryptionReadyAn
     const auto secondReady = second.acceptKey(*sent.plain[0].e2ee);
     ASSERT_TRUE(secondReady);
     h.deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *secondReady; }));
-    EXPECT_EQ(h.takeEvents(), Events{relayEvent::EncryptionReady{second.verificationCode()}});
+    EXPECT_EQ(h.takeEvents(), (Events{relayEvent::EncryptionReady{second.verificationCode(), "viewer-ben-desktop", ""}}));
     EXPECT_EQ(h.captures.count(), 1u);
     EXPECT_EQ(h.captures.last().starts, 1);
 }
@@ -923,27 +967,41 @@ TEST(ClientRelayConnectionSecuredTest, RelayLevelAndVideoTypesStayAcceptedPlain)
 
 TEST(ClientRelayConnectionSecuredTest, InputIsIgnoredWhileViewOnly)
 {
-    Harness h;
-    h.start(false, true);
-    h.secure();
-    const auto input = message(Type::inputEvent, [](RelayMessage& m) { m.input = inputPayload(); });
+    struct Path {
+        const char* name;
+        std::function<void(Harness&, const RelayMessage&)> deliver;
+    };
+    const Path paths[] = {
+        {"encrypted over the relay", [](Harness& h, const RelayMessage& m) { h.deliverSealed(m); }},
+        // Handed to the injector on the direct transport's queue, without a hop.
+        {"on the direct control channel", [](Harness& h, const RelayMessage& m) { h.direct.callbacks.onControl(m); }},
+    };
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.name);
+        Harness h({.direct = true});
+        h.start(false, true);
+        h.secure();
+        const auto input = message(Type::inputEvent, [](RelayMessage& m) { m.input = inputPayload(); });
 
-    h.deliverSealed(input);
-    EXPECT_TRUE(h.input->handled.empty());
-    EXPECT_EQ(h.input->enabled, false);
+        path.deliver(h, input);
+        EXPECT_TRUE(h.input->handled.empty());
+        EXPECT_EQ(h.input->enabled, false);
 
-    h.connection->setRemoteControlAllowed(true);
-    EXPECT_EQ(h.input->enabled, true);
-    EXPECT_FALSE(h.connection->viewOnly());
-    EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=true source=client_indicator"));
-    h.deliverSealed(input);
-    EXPECT_EQ(h.input->handled, std::vector<ClientInputPayload>{inputPayload()});
+        h.connection->setRemoteControlAllowed(true);
+        EXPECT_EQ(h.input->enabled, true);
+        EXPECT_FALSE(h.connection->viewOnly());
+        EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=true source=client_indicator"));
+        path.deliver(h, input);
+        EXPECT_EQ(h.input->handled, std::vector<ClientInputPayload>{inputPayload()});
 
-    h.connection->setRemoteControlAllowed(false);
-    EXPECT_EQ(h.input->enabled, false);
-    EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=false source=client_indicator"));
-    h.deliverSealed(input);
-    EXPECT_EQ(h.input->handled.size(), 1u);
+        h.connection->setRemoteControlAllowed(false);
+        EXPECT_EQ(h.input->enabled, false);
+        EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=false source=client_indicator"));
+        path.deliver(h, input);
+        EXPECT_EQ(h.input->handled.size(), 1u);
+        h.scheduler.runUntilIdle();
+        EXPECT_EQ(h.input->handled.size(), 1u);
+    }
 }
 
 TEST(ClientRelayConnectionSecuredTest, EncryptedDataThatDoesNotOpenOrDecodeIsDropped)
@@ -969,6 +1027,305 @@ TEST(ClientRelayConnectionSecuredTest, EncryptedDataThatDoesNotOpenOrDecodeIsDro
     EXPECT_TRUE(h.takeEvents().empty());
     EXPECT_TRUE(h.take().empty());
     EXPECT_TRUE(h.connection->isConnected());
+}
+
+// --- Admission: a hostile relay gets no key and no hearing ------------------------------------
+
+TEST(ClientRelayConnectionAdmissionTest, TheRelaysOwnHelloAfterTheViewerIsKeyedGetsNoKey)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.takeEvents();
+
+    // A new sender, several times; then the keyed viewer's id with the relay's own key.
+    ViewerSessionE2EE intruder(kCode, "relay-injected-viewer-01");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(h.sayHello(intruder));
+    }
+    ViewerSessionE2EE impostor(kCode, "viewer-anna-laptop");
+    EXPECT_FALSE(h.sayHello(impostor));
+    EXPECT_TRUE(h.take().empty());
+    EXPECT_TRUE(h.takeEvents().empty());
+    EXPECT_EQ(h.loggedCount("E2EE", "hello refused sender=relay-injected-viewer-01 reason=not_admitted"), 1u);
+    EXPECT_EQ(h.loggedCount("E2EE", "hello refused sender=viewer-anna-laptop reason=already_keyed"), 1u);
+
+    // The keyed viewer is still heard.
+    h.deliverSealed(message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }));
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::Clipboard{clipboardPayload()}});
+}
+
+TEST(ClientRelayConnectionAdmissionTest, EncryptedCommandsFromSendersWithoutAnAcceptedProofAreNeverObeyed)
+{
+    // The sessions' group key is known to the test, so the commands open: only the sender
+    // rule refuses them.
+    struct Case {
+        const char* name;
+        std::function<RelayMessage(Harness&, ViewerSessionE2EE& intruder, const RelayMessage& inner)> seal;
+    };
+    const auto forged = [](Harness& h, const std::string& sender, const RelayMessage& inner) {
+        return message(Type::e2eeData, [&](RelayMessage& m) {
+            m.e2ee = KnownRandomSource::forgedData(h.connection->encryptionSession()->epoch(), sender, 1,
+                                                   jsonBytes(inner));
+        });
+    };
+    const std::vector<Case> cases = {
+        {"a sender refused a key",
+         [&](Harness& h, ViewerSessionE2EE& intruder, const RelayMessage& inner) {
+             EXPECT_FALSE(h.sayHello(intruder));
+             return forged(h, intruder.viewerId(), inner);
+         }},
+        {"a keyed sender that never proved it",
+         [](Harness& h, ViewerSessionE2EE& intruder, const RelayMessage& inner) {
+             h.connection->sendApproval();
+             EXPECT_TRUE(h.sayHello(intruder));
+             return message(Type::e2eeData, [&](RelayMessage& m) { m.e2ee = intruder.encrypt(jsonBytes(inner)); });
+         }},
+        {"a sender refused a key, with a ready proof made with the group key",
+         [&](Harness& h, ViewerSessionE2EE& intruder, const RelayMessage& inner) {
+             EXPECT_FALSE(h.sayHello(intruder));
+             const std::string& epoch = h.connection->encryptionSession()->epoch();
+             h.deliver(message(Type::e2eeReady, [&](RelayMessage& m) {
+                 m.e2ee = ClientE2eePayload{.version = 1, .epoch = epoch, .senderId = intruder.viewerId(),
+                                            .recipientId = {}, .publicKey = {}, .nonce = {}, .counter = 0,
+                                            .ciphertext = {}, .tag = {},
+                                            .proof = base64Encode(e2ee::readyProof(KnownRandomSource::groupKey(),
+                                                                                   epoch, intruder.viewerId()))};
+             }));
+             return forged(h, intruder.viewerId(), inner);
+         }},
+        {"a sender that never said hello", [&](Harness& h, ViewerSessionE2EE&, const RelayMessage& inner) {
+             return forged(h, "relay-never-said-hello", inner);
+         }},
+        {"the client's own data id", [&](Harness& h, ViewerSessionE2EE&, const RelayMessage& inner) {
+             return forged(h, "client", inner);
+         }},
+    };
+    const RelayMessage commands[] = {
+        message(Type::drawing, [](RelayMessage& m) { m.drawing = drawingPayload(); }),
+        message(Type::clientRemovalRequest),
+    };
+    for (const auto& c : cases) {
+        for (const auto& command : commands) {
+            SCOPED_TRACE(std::string(c.name) + ": " + command.type);
+            Harness h({.canRemoveClient = true, .knownGroupKey = true});
+            h.start();
+            h.secure();
+            h.takeEvents();
+            ViewerSessionE2EE intruder(kCode, "relay-injected-viewer-01");
+            const auto data = c.seal(h, intruder, command);
+            h.take();
+
+            h.deliver(data);
+            EXPECT_TRUE(h.takeEvents().empty());
+            EXPECT_TRUE(h.take().empty()); // no "client_removal_status"
+
+            // The keyed viewer's next message is heard, and nothing of the command arrived.
+            h.deliverSealed(message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }));
+            EXPECT_EQ(h.takeEvents(), Events{relayEvent::Clipboard{clipboardPayload()}});
+            h.deliver(message(Type::supportEnded));
+            EXPECT_EQ(h.takeEvents(), Events{relayEvent::SupportEnded{false}}) << "the removal was marked";
+        }
+    }
+}
+
+TEST(ClientRelayConnectionAdmissionTest, AKeyedViewerIsHeardOnceItsProofIsAcceptedAndItsFirstMessageStillCounts)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.connection->sendApproval();
+    h.takeEvents();
+    ViewerSessionE2EE ben(kCode, "viewer-ben-desktop");
+    const auto ready = h.sayHello(ben, "Ben");
+    ASSERT_TRUE(ready);
+    const auto drawing = message(Type::e2eeData, [&](RelayMessage& m) {
+        m.e2ee = ben.encrypt(jsonBytes(message(Type::drawing, [](RelayMessage& d) { d.drawing = drawingPayload(); })));
+    });
+
+    h.deliver(drawing);
+    EXPECT_TRUE(h.takeEvents().empty());
+
+    h.deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *ready; }));
+    ASSERT_EQ(h.takeEvents(),
+              (Events{relayEvent::EncryptionReady{ben.verificationCode(), "viewer-ben-desktop", "Ben"}}));
+    h.deliver(drawing); // its counter was not used up by the refusal
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::Drawing{drawingPayload()}});
+}
+
+TEST(ClientRelayConnectionAdmissionTest, AReadyProofSentAgainIsAcceptedSilently)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    h.takeEvents();
+    ASSERT_TRUE(h.lastReady);
+    h.deliver(*h.lastReady);
+    h.deliver(*h.lastReady);
+    EXPECT_TRUE(h.takeEvents().empty());
+    EXPECT_TRUE(h.take().empty());
+    EXPECT_EQ(h.loggedCount("E2EE", "ready accepted=true"), 1u);
+    EXPECT_EQ(h.captures.count(), 1u);
+}
+
+namespace {
+
+// One step of a support session as the client lives it.
+struct AdmissionStep {
+    enum class Act { approve, refuse, supportStarted, hello, recover, startAfresh };
+    Act act;
+    std::string viewer = {};        // hello: the sender
+    const char* refusal = nullptr;  // hello: the logged reason, none when it is keyed
+};
+
+} // namespace
+
+TEST(ClientRelayConnectionAdmissionTest, ViewersAreKeyedOnlyAsFarAsTheCustomerApproved)
+{
+    using Act = AdmissionStep::Act;
+    const auto keyed = [](std::string viewer) { return AdmissionStep{.act = Act::hello, .viewer = std::move(viewer)}; };
+    const auto refused = [](std::string viewer, const char* reason) {
+        return AdmissionStep{.act = Act::hello, .viewer = std::move(viewer), .refusal = reason};
+    };
+    const AdmissionStep approve{.act = Act::approve}, refuse{.act = Act::refuse}, started{.act = Act::supportStarted};
+    // The socket drops and the model starts again for recovery; or ends and starts afresh.
+    const AdmissionStep recover{.act = Act::recover}, startAfresh{.act = Act::startAfresh};
+    const std::string anna = "viewer-anna-laptop", ben = "viewer-ben-desktop", cleo = "viewer-cleo-tablet";
+
+    std::vector<AdmissionStep> nineViewers(9, approve);
+    nineViewers.push_back(started);
+    for (int n = 1; n <= 8; ++n) {
+        nineViewers.push_back(keyed("viewer-number-00" + std::to_string(n)));
+    }
+    nineViewers.push_back(refused("viewer-number-009", "too_many"));
+
+    struct Case {
+        const char* name;
+        std::vector<AdmissionStep> steps;
+    };
+    const std::vector<Case> cases = {
+        {"support started without an approval", {started, refused(anna, "not_admitted")}},
+        {"an approval before support started", {approve, started, keyed(anna)}},
+        {"an approval while the session runs", {started, refused(anna, "not_admitted"), approve, keyed(anna)}},
+        {"a refusal admits nobody", {refuse, started, refused(anna, "not_admitted")}},
+        {"one approval, two viewers", {approve, started, keyed(anna), refused(ben, "not_admitted")}},
+        {"the same viewer twice", {approve, approve, started, keyed(anna), refused(anna, "already_keyed"), keyed(ben)}},
+        {"each support_started admits every approval so far",
+         {approve, started, keyed(anna), approve, started, keyed(anna), keyed(ben), refused(cleo, "not_admitted")}},
+        {"recovery keeps the approvals",
+         {approve, approve, started, keyed(anna), keyed(ben), recover, started, keyed(anna), keyed(ben),
+          refused(cleo, "not_admitted")}},
+        {"recovery without a known approval admits the agent",
+         {recover, started, keyed(anna), refused(ben, "not_admitted")}},
+        {"a new support session forgets the approvals",
+         {approve, started, keyed(anna), startAfresh, started, refused(anna, "not_admitted")}},
+        {"nine approvals, nine viewers", nineViewers},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.start();
+        for (const auto& step : c.steps) {
+            switch (step.act) {
+            case Act::approve:
+            case Act::refuse:
+                h.connection->sendApproval(step.act == Act::approve);
+                break;
+            case Act::supportStarted:
+                h.deliver(message(Type::supportStarted));
+                break;
+            case Act::recover:
+                h.socket().fail("The network went away");
+                h.start(true);
+                break;
+            case Act::startAfresh:
+                h.connection->stop();
+                h.start();
+                break;
+            case Act::hello: {
+                SCOPED_TRACE(step.viewer);
+                h.takeEvents();
+                ViewerSessionE2EE viewer(kCode, step.viewer); // a new key pair for each client hello
+                const auto ready = h.sayHello(viewer);
+                ASSERT_EQ(ready.has_value(), step.refusal == nullptr);
+                if (step.refusal) {
+                    EXPECT_TRUE(h.logged("E2EE", "hello refused sender=" + step.viewer + " reason=" + step.refusal));
+                    break;
+                }
+                h.deliver(message(Type::e2eeReady, [&](RelayMessage& m) { m.e2ee = *ready; }));
+                EXPECT_EQ(h.takeEvents(),
+                          (Events{relayEvent::EncryptionReady{viewer.verificationCode(), step.viewer, ""}}));
+                break;
+            }
+            }
+        }
+    }
+}
+
+TEST(ClientRelayConnectionAdmissionTest, AFloodOfHellosIsRefusedWithABoundedLog)
+{
+    // Refusing a hello takes the same few steps however many came before; the time of this
+    // test is the figure to watch (20,000 hellos through decoding and dispatch).
+    Harness h;
+    h.start();
+    h.secure();
+    h.takeEvents();
+    const ViewerSessionE2EE any(kCode, "viewer-whose-key-is-borrowed");
+    auto hello = message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = any.hello(); });
+    for (int n = 0; n < 20'000; ++n) {
+        hello.e2ee->senderId = "relay-flood-" + std::to_string(100'000 + n);
+        h.deliver(hello);
+    }
+    EXPECT_TRUE(h.take().empty());
+    EXPECT_TRUE(h.takeEvents().empty());
+    EXPECT_EQ(h.loggedCount("E2EE", "hello refused sender=relay-flood-", false),
+              ClientSessionE2EE::kMaxLoggedRefusals);
+}
+
+TEST(ClientRelayConnectionAdmissionTest, ARefusedSenderIsLoggedAsPrintableAndShort)
+{
+    Harness h;
+    h.start();
+    h.deliver(message(Type::supportStarted));
+    const ViewerSessionE2EE any(kCode, "viewer-whose-key-is-borrowed");
+    auto hello = message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = any.hello(); });
+    hello.e2ee->senderId = "evil|E2EE|ready accepted=true\n" + std::string(100, 'x');
+    h.deliver(hello);
+    EXPECT_TRUE(h.logged("E2EE", "hello refused sender=evil?E2EE?ready?accepted=true?" + std::string(34, 'x') +
+                                     "... reason=not_admitted"));
+    EXPECT_FALSE(h.logged("E2EE", "ready accepted=true"));
+}
+
+// --- Threads: hooks and callbacks never reach a connection that is gone ------------------------
+
+TEST(ClientRelayConnectionThreadTest, HooksAndCallbacksAfterTheConnectionIsGoneAreDropped)
+{
+    Harness h({.direct = true});
+    h.start();
+    h.secure();
+    h.socket().completeAll();
+    const auto hooks = h.captures.last().hooks;
+    const auto callbacks = h.direct.callbacks;
+    const std::size_t sentBefore = h.socket().sent.size();
+    h.takeEvents();
+
+    h.connection.reset();
+    EXPECT_EQ(h.direct.resets, 1) << "the direct transport must stop calling back first";
+    EXPECT_EQ(h.captures.last().stops, 1);
+
+    // As a capture or transport queue would, late: each hands work to the main thread, which
+    // finds the connection gone.
+    hooks.encodedFrame("late frame", Kind::h264AccessUnit, true, 640, 360, 640, 360);
+    hooks.cursorPosition(0.5, 0.5);
+    hooks.cursorShape(true, 1, 1, "png");
+    hooks.screenInfo(640, 360, 640, 360);
+    hooks.audioFrame(audioFrame(1));
+    callbacks.onSignal(message(Type::p2pCandidate));
+    callbacks.onConnectionChanged(true);
+    callbacks.onControl(message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }));
+    h.scheduler.runUntilIdle();
+    EXPECT_EQ(h.socket().sent.size(), sentBefore);
+    EXPECT_TRUE(h.takeEvents().empty());
 }
 
 // --- Senders -------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "relay/Base64.h"
 #include "relay/E2eeProtocol.h"
 #include "relay/crypto/Sha256.h"
+#include "relay/KnownRandomSource.h"
 #include "viewer/ViewerSessionE2EE.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <climits>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <regex>
 #include <unordered_map>
@@ -31,30 +33,8 @@ const std::string kSessionCode = "482913";
 const std::string kAlphabet = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";
 const std::string kOtherEpoch(32, '0');
 
-// Draws of 16 bytes (the participant id and the epoch) are filled with one byte, every other
-// draw with 0x5a: the group key of a session made with it is known to the test, so messages
-// that only the hardening refuses can be forged.
-class KnownSource final : public RandomSource {
-public:
-    explicit KnownSource(std::uint8_t idByte = 0x33)
-        : idByte_(idByte)
-    {
-    }
-    void fill(std::span<std::uint8_t> out) override
-    {
-        std::fill(out.begin(), out.end(), out.size() == 16 ? idByte_ : std::uint8_t{0x5a});
-    }
-
-private:
-    std::uint8_t idByte_;
-};
-
-aesGcm::Key knownGroupKey()
-{
-    aesGcm::Key key{};
-    key.fill(0x5a);
-    return key;
-}
+// One viewer approved.
+constexpr std::size_t kOneViewer = 1;
 
 Bytes bytes(std::string_view text)
 {
@@ -141,6 +121,12 @@ std::string nameOf(Outcome outcome)
         return "authenticationFailed";
     case ClientE2eeError::invalidFrame:
         return "invalidFrame";
+    case ClientE2eeError::notAdmitted:
+        return "notAdmitted";
+    case ClientE2eeError::alreadyKeyed:
+        return "alreadyKeyed";
+    case ClientE2eeError::tooManyViewers:
+        return "tooManyViewers";
     }
     return "unknown error";
 }
@@ -149,24 +135,6 @@ template <typename T>
 std::string outcomeOf(const E2eeResult<T>& result)
 {
     return nameOf(result ? kAccepted : Outcome(result.error()));
-}
-
-// A data message sealed with the known group key, as anyone holding it could.
-ClientE2eePayload forgedData(const std::string& epoch, const std::string& senderId, std::int64_t counter,
-                             const Bytes& inner)
-{
-    Bytes ciphertext(inner.size());
-    const auto tag = aesGcm::seal(knownGroupKey(), e2ee::dataNonce(senderId, counter),
-                                  bytesOf(e2ee::dataAssociatedData(epoch, senderId, counter, "json")), inner,
-                                  ciphertext);
-    ClientE2eePayload data;
-    data.version = e2ee::kVersion;
-    data.epoch = epoch;
-    data.senderId = senderId;
-    data.counter = counter;
-    data.ciphertext = base64Encode(ciphertext);
-    data.tag = base64Encode(tag);
-    return data;
 }
 
 // Hello, key and ready between the two; the client's outcome of the ready.
@@ -209,7 +177,7 @@ const std::pair<std::string, std::string>& idsSharingANoncePrefix()
 
 void expectFullExchange(std::size_t viewerCount)
 {
-    ClientSessionE2EE client(kSessionCode);
+    ClientSessionE2EE client(kSessionCode, viewerCount);
     std::deque<ViewerSessionE2EE> viewers;
     for (std::size_t i = 0; i < viewerCount; ++i) {
         viewers.emplace_back(kSessionCode, viewerId(static_cast<int>(i)));
@@ -217,7 +185,7 @@ void expectFullExchange(std::size_t viewerCount)
 
     for (auto& viewer : viewers) {
         SCOPED_TRACE(viewer.viewerId());
-        const auto key = client.keyForHello(viewer.hello());
+        const auto key = client.keyForHello(viewer.hello(), "name of " + viewer.viewerId());
         ASSERT_TRUE(key) << outcomeOf(key);
         EXPECT_EQ(key.value().version, 1);
         EXPECT_EQ(key.value().epoch, client.epoch());
@@ -246,6 +214,7 @@ void expectFullExchange(std::size_t viewerCount)
         EXPECT_TRUE(viewer.acceptClientReady(*first.reply));
         EXPECT_TRUE(isVerificationCode(first.verificationCode)) << first.verificationCode;
         EXPECT_EQ(first.verificationCode, viewer.verificationCode());
+        EXPECT_EQ(first.viewerName, "name of " + viewer.viewerId());
 
         const auto again = client.acceptReady(*ready);
         EXPECT_TRUE(again.accepted);
@@ -329,8 +298,8 @@ void expectFullExchange(std::size_t viewerCount)
 
 TEST(ClientSessionE2EETest, CreationDrawsFreshIdentifiersAndKeys)
 {
-    const ClientSessionE2EE session(kSessionCode);
-    const ClientSessionE2EE other(kSessionCode);
+    const ClientSessionE2EE session(kSessionCode, kOneViewer);
+    const ClientSessionE2EE other(kSessionCode, kOneViewer);
     EXPECT_EQ(session.sessionCode(), kSessionCode);
     EXPECT_TRUE(std::regex_match(session.localID(), std::regex("[0-9A-F]{32}"))) << session.localID();
     EXPECT_TRUE(std::regex_match(session.epoch(), std::regex("[0-9a-f]{12}4[0-9a-f]{3}[89ab][0-9a-f]{15}")))
@@ -380,8 +349,8 @@ TEST(ClientSessionE2EETest, IdentifiersAreWrittenFromTheDrawnBytes)
         {0xab, "ABABABABABABABABABABABABABABABAB", "abababababab4bababababababababab"},
     };
     for (const auto& c : cases) {
-        KnownSource source(c.idByte);
-        const ClientSessionE2EE session(kSessionCode, source);
+        KnownRandomSource source(c.idByte);
+        const ClientSessionE2EE session(kSessionCode, kOneViewer, source);
         EXPECT_EQ(session.localID(), c.localID);
         EXPECT_EQ(session.epoch(), c.epoch);
     }
@@ -441,7 +410,7 @@ TEST(ClientSessionE2EETest, AViewerKeyIsABarePointOrASubjectPublicKeyInfoOnTheCu
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ClientSessionE2EE client(kSessionCode);
+        ClientSessionE2EE client(kSessionCode, kOneViewer);
         ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
         auto hello = viewer.hello();
         hello.publicKey = base64Encode(c.key(decoded(viewer.publicKey())));
@@ -491,11 +460,11 @@ TEST(ClientSessionE2EETest, HelloRefusals)
          ClientE2eeError::invalidPeer},
         {"id sharing a keyed viewer's nonce prefix", [&](auto& h, auto&) { h.senderId = collidingId; },
          ClientE2eeError::invalidPeer},
-        {"the keyed viewer again", [&](auto& h, auto&) { h.senderId = keyedId; }, kAccepted},
+        {"the keyed viewer again", [&](auto& h, auto&) { h.senderId = keyedId; }, ClientE2eeError::alreadyKeyed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ClientSessionE2EE client(kSessionCode);
+        ClientSessionE2EE client(kSessionCode, 2); // the keyed viewer and the one under test
         const ViewerSessionE2EE keyed(kSessionCode, keyedId);
         ASSERT_TRUE(client.keyForHello(keyed.hello()));
         ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
@@ -503,6 +472,116 @@ TEST(ClientSessionE2EETest, HelloRefusals)
         c.mutate(hello, client);
         EXPECT_EQ(outcomeOf(client.keyForHello(hello)), nameOf(c.expected));
     }
+}
+
+TEST(ClientSessionE2EETest, HellosAreKeyedOnlyAsFarAsApprovalsGo)
+{
+    // Each step is a hello from viewer n (well-formed, or with a point off the curve), or an
+    // approval given while the session runs.
+    enum class Act { hello, helloOffCurve, admitOne };
+    struct Step {
+        Act act;
+        int viewer;
+        Outcome expected;
+    };
+    const auto hello = [](int viewer, Outcome expected) { return Step{Act::hello, viewer, expected}; };
+    const auto hellos = [&](int first, int last) {
+        std::vector<Step> steps;
+        for (int n = first; n <= last; ++n) {
+            steps.push_back(hello(n, kAccepted));
+        }
+        return steps;
+    };
+    const auto joined = [](std::vector<Step> steps, const std::vector<Step>& more) {
+        steps.insert(steps.end(), more.begin(), more.end());
+        return steps;
+    };
+    const Step admitOne{Act::admitOne, 0, kAccepted};
+    struct Case {
+        const char* name;
+        std::size_t approved;
+        std::vector<Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"nobody approved", 0, {hello(1, ClientE2eeError::notAdmitted)}},
+        {"one approved, a second says hello", 1,
+         {hello(1, kAccepted), hello(2, ClientE2eeError::notAdmitted), hello(2, ClientE2eeError::notAdmitted)}},
+        {"a keyed viewer says hello again", 2,
+         {hello(1, kAccepted), hello(1, ClientE2eeError::alreadyKeyed), hello(2, kAccepted)}},
+        {"an approval while the session runs", 1,
+         {hello(1, kAccepted), hello(2, ClientE2eeError::notAdmitted), admitOne, hello(2, kAccepted),
+          hello(3, ClientE2eeError::notAdmitted)}},
+        {"a hello off the curve uses no admission", 1,
+         {Step{Act::helloOffCurve, 1, ClientE2eeError::invalidPeer}, hello(1, kAccepted)}},
+        {"nine approved", 9, joined(hellos(1, 8), {hello(9, ClientE2eeError::tooManyViewers)})},
+        {"eight approved, one more during the session", 8,
+         joined(hellos(1, 8), {admitOne, hello(9, ClientE2eeError::tooManyViewers),
+                                hello(3, ClientE2eeError::alreadyKeyed)})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientSessionE2EE client(kSessionCode, c.approved);
+        std::map<int, ViewerSessionE2EE> viewers;
+        for (const auto& step : c.steps) {
+            if (step.act == Act::admitOne) {
+                client.admit(1);
+                continue;
+            }
+            SCOPED_TRACE("viewer " + std::to_string(step.viewer));
+            auto& viewer = viewers.try_emplace(step.viewer, kSessionCode, viewerId(step.viewer)).first->second;
+            auto message = viewer.hello();
+            if (step.act == Act::helloOffCurve) {
+                Bytes point(65, 0x01);
+                point[0] = 0x04;
+                message.publicKey = base64Encode(point);
+            }
+            const auto key = client.keyForHello(message);
+            ASSERT_EQ(outcomeOf(key), nameOf(step.expected));
+            if (key) {
+                const auto ready = viewer.acceptKey(key.value());
+                ASSERT_TRUE(ready);
+                EXPECT_TRUE(client.acceptReady(*ready).reply);
+            }
+        }
+        EXPECT_LE(client.admittedViewers(), ClientSessionE2EE::kMaxKeyedViewers);
+    }
+}
+
+TEST(ClientSessionE2EETest, EachRefusedSenderIsWorthOneLogLineUpToABound)
+{
+    ClientSessionE2EE client(kSessionCode, 0);
+    EXPECT_TRUE(client.noteRefusal(viewerId(0)));
+    EXPECT_FALSE(client.noteRefusal(viewerId(0)));
+    for (int n = 1; n < static_cast<int>(ClientSessionE2EE::kMaxLoggedRefusals); ++n) {
+        EXPECT_TRUE(client.noteRefusal(viewerId(n))) << n;
+    }
+    // The bound is reached: no sender is new any more, however many come.
+    for (int n = 0; n < 1000; ++n) {
+        EXPECT_FALSE(client.noteRefusal("stranger-" + std::to_string(n) + "-of-a-flood")) << n;
+    }
+    EXPECT_FALSE(client.noteRefusal(viewerId(0)));
+}
+
+TEST(ClientSessionE2EETest, OnlyAViewerWhoseProofWasAcceptedMaySendAndItsFirstCounterWaits)
+{
+    const Bytes inner = bytes(R"({"type":"drawing"})");
+    ClientSessionE2EE client(kSessionCode, kOneViewer);
+    ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+    const auto key = client.keyForHello(viewer.hello());
+    ASSERT_TRUE(key);
+    const auto ready = viewer.acceptKey(key.value());
+    ASSERT_TRUE(ready);
+
+    // Holding the key is not enough: the first message is refused and leaves no trace.
+    const auto early = viewer.encrypt(inner).value();
+    ASSERT_EQ(early.counter, 1);
+    EXPECT_EQ(outcomeOf(client.decrypt(early)), "invalidPeer");
+    EXPECT_TRUE(client.readyPeers().empty());
+
+    ASSERT_TRUE(client.acceptReady(*ready).accepted);
+    const auto opened = client.decrypt(early);
+    ASSERT_TRUE(opened) << outcomeOf(opened);
+    EXPECT_EQ(opened.value(), inner);
 }
 
 TEST(ClientSessionE2EETest, TheViewerOpensOnlyAKeyWrappedForItInThisSession)
@@ -524,7 +603,7 @@ TEST(ClientSessionE2EETest, TheViewerOpensOnlyAKeyWrappedForItInThisSession)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ClientSessionE2EE client(kSessionCode);
+        ClientSessionE2EE client(kSessionCode, kOneViewer);
         ViewerSessionE2EE viewer(c.viewerSessionCode, viewerId(1));
         auto key = client.keyForHello(viewer.hello()).value();
         c.mutate(key);
@@ -532,7 +611,7 @@ TEST(ClientSessionE2EETest, TheViewerOpensOnlyAKeyWrappedForItInThisSession)
     }
 
     // A key for one viewer, readdressed to another, does not open there.
-    ClientSessionE2EE client(kSessionCode);
+    ClientSessionE2EE client(kSessionCode, kOneViewer);
     ViewerSessionE2EE first(kSessionCode, viewerId(1));
     ViewerSessionE2EE second(kSessionCode, viewerId(2));
     auto key = client.keyForHello(first.hello()).value();
@@ -543,14 +622,14 @@ TEST(ClientSessionE2EETest, TheViewerOpensOnlyAKeyWrappedForItInThisSession)
 TEST(ClientSessionE2EETest, ReadyRefusals)
 {
     struct Scene {
-        KnownSource source;
-        ClientSessionE2EE client{kSessionCode, source};
+        KnownRandomSource source;
+        ClientSessionE2EE client{kSessionCode, 2, source};
         ViewerSessionE2EE other{kSessionCode, viewerId(2)};
         ClientE2eePayload otherReady;
         ClientE2eePayload clientReady;
     };
     const auto proofFor = [](const Scene& s, const std::string& id) {
-        return base64Encode(e2ee::readyProof(knownGroupKey(), s.client.epoch(), id));
+        return base64Encode(e2ee::readyProof(KnownRandomSource::groupKey(), s.client.epoch(), id));
     };
     struct Case {
         const char* name;
@@ -577,6 +656,11 @@ TEST(ClientSessionE2EETest, ReadyRefusals)
              r.proof = proofFor(s, "client");
          }},
         {"the client's own ready reflected", [](auto& r, auto& s) { r = s.clientReady; }},
+        {"a never keyed sender with its valid proof",
+         [&](auto& r, auto& s) {
+             r.senderId = viewerId(3);
+             r.proof = proofFor(s, viewerId(3));
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -612,9 +696,11 @@ TEST(ClientSessionE2EETest, DataRefusalsLeaveTheReceiveCounterWhereItWas)
 {
     const Bytes inner = bytes(R"({"type":"ping"})");
     struct Scene {
-        KnownSource source;
-        ClientSessionE2EE client{kSessionCode, source};
+        KnownRandomSource source;
+        ClientSessionE2EE client{kSessionCode, 3, source};
         ViewerSessionE2EE viewer{kSessionCode, viewerId(1)};
+        ViewerSessionE2EE other{kSessionCode, viewerId(2)};   // ready too
+        ViewerSessionE2EE pending{kSessionCode, viewerId(3)}; // keyed, no proof yet
         std::vector<ClientE2eePayload> earlier; // counters 1 to 7, not delivered
     };
     const auto deliver = [&inner](Scene& s, const ClientE2eePayload& message) {
@@ -643,8 +729,14 @@ TEST(ClientSessionE2EETest, DataRefusalsLeaveTheReceiveCounterWhereItWas)
         {"ciphertext not Base64", [](auto& m, auto&) { m.ciphertext += "="; }, ClientE2eeError::invalidPeer},
         {"altered counter", [](auto& m, auto&) { m.counter = 9; }, ClientE2eeError::authenticationFailed},
         {"counter far ahead", [](auto& m, auto&) { m.counter = INT64_MAX; }, ClientE2eeError::authenticationFailed},
-        {"claims another viewer", [](auto& m, auto&) { m.senderId = viewerId(2); },
+        {"claims another ready viewer", [](auto& m, auto&) { m.senderId = viewerId(2); },
          ClientE2eeError::authenticationFailed},
+        {"validly sealed by a keyed viewer not yet ready",
+         [&inner](auto& m, auto& s) { m = KnownRandomSource::forgedData(s.client.epoch(), viewerId(3), 8, inner); },
+         ClientE2eeError::invalidPeer},
+        {"validly sealed by a never keyed sender",
+         [&inner](auto& m, auto& s) { m = KnownRandomSource::forgedData(s.client.epoch(), viewerId(4), 8, inner); },
+         ClientE2eeError::invalidPeer},
         {"replayed counter",
          [&](auto& m, auto& s) {
              deliver(s, s.earlier[0]);
@@ -660,19 +752,23 @@ TEST(ClientSessionE2EETest, DataRefusalsLeaveTheReceiveCounterWhereItWas)
         {"the client's own message reflected", [](auto& m, auto& s) { m = s.client.encrypt(bytes("{}")).value(); },
          ClientE2eeError::invalidPeer},
         {"validly sealed under the client's localID",
-         [&inner](auto& m, auto& s) { m = forgedData(s.client.epoch(), s.client.localID(), 8, inner); },
+         [&inner](auto& m, auto& s) { m = KnownRandomSource::forgedData(s.client.epoch(), s.client.localID(), 8, inner); },
          ClientE2eeError::invalidPeer},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Scene s;
         exchangeKeys(s.client, s.viewer);
+        exchangeKeys(s.client, s.other);
+        const auto pendingKey = s.client.keyForHello(s.pending.hello());
+        ASSERT_TRUE(pendingKey);
+        ASSERT_TRUE(s.pending.acceptKey(pendingKey.value()));
         for (int i = 0; i < 7; ++i) {
             s.earlier.push_back(s.viewer.encrypt(inner).value());
         }
         const auto message = s.viewer.encrypt(inner).value();
         ASSERT_EQ(message.counter, 8);
-        ASSERT_EQ(forgedData(s.client.epoch(), s.viewer.viewerId(), 8, inner), message)
+        ASSERT_EQ(KnownRandomSource::forgedData(s.client.epoch(), s.viewer.viewerId(), 8, inner), message)
             << "the test's group key is not the session's";
 
         auto bad = message;
@@ -687,7 +783,7 @@ TEST(ClientSessionE2EETest, NothingIsSealedUntilAViewerIsReady)
     const Bytes inner = bytes(R"({"type":"ping"})");
     const Bytes frame = sampleFrame(20, 3);
     const Frame info{.width = 2, .height = 2, .displayWidth = 2, .displayHeight = 2};
-    ClientSessionE2EE client(kSessionCode);
+    ClientSessionE2EE client(kSessionCode, kOneViewer);
     ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
     const auto expectUnavailable = [&](const char* when) {
         EXPECT_EQ(outcomeOf(client.encrypt(inner)), "keyUnavailable") << when;
@@ -713,7 +809,7 @@ TEST(ClientSessionE2EETest, NothingIsSealedUntilAViewerIsReady)
 
 TEST(ClientSessionE2EETest, VideoSizesMustFitTheHeader)
 {
-    ClientSessionE2EE client(kSessionCode);
+    ClientSessionE2EE client(kSessionCode, kOneViewer);
     ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
     exchangeKeys(client, viewer);
     const Bytes frame = sampleFrame(64, 5);
@@ -756,7 +852,7 @@ TEST(ClientSessionE2EETest, VideoSizesMustFitTheHeader)
 
 TEST(ClientSessionE2EETest, ASealedFrameBindsItsHeaderAndCounter)
 {
-    ClientSessionE2EE client(kSessionCode);
+    ClientSessionE2EE client(kSessionCode, kOneViewer);
     ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
     exchangeKeys(client, viewer);
     const Bytes frame = sampleFrame(100, 11);

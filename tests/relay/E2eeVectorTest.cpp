@@ -297,7 +297,7 @@ protected:
     }
 
     ScriptedRandom random_{{kLocalIdDraw, kPrivateScalarDraw, kGroupKeyDraw, kEpochDraw, kKeyNonceDraw}};
-    ClientSessionE2EE session_{std::string(kSessionCode), random_};
+    ClientSessionE2EE session_{std::string(kSessionCode), 1, random_};
     P256KeyPair viewerKey_ = P256KeyPair::fromPrivateScalar(std::span<const std::uint8_t, 32>(kViewerPrivateScalar.data(), 32)).value();
     const aesGcm::Key groupKey_ = arrayOf<32>(kGroupKeyDraw);
 };

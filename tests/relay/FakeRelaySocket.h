@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,6 +97,23 @@ public:
         while (completeNext(ok)) {
         }
     }
+    // What the socket reports as waiting: the bytes of the sends not yet completed, plus
+    // `heldBytes`; 0 once the socket is closed, failed or gone.
+    std::int64_t bufferedBytes() const
+    {
+        if (!live()) {
+            return 0;
+        }
+        std::int64_t bytes = heldBytes;
+        for (const auto& entry : sent) {
+            bytes += entry.completed ? 0 : entry.bytes.size();
+        }
+        return bytes;
+    }
+    // Bytes the socket holds besides the pending sends: those of completed sends that have
+    // not reached the network yet (the Qt socket completes a send once it is encrypted).
+    std::int64_t heldBytes = 0;
+
     std::size_t pendingCount() const
     {
         std::size_t count = 0;
@@ -176,6 +194,7 @@ public:
     {
         peer_->sent.push_back({true, bytes, std::move(done), false});
     }
+    std::int64_t bufferedBytes() const override { return peer_->bufferedBytes(); }
     void close() override { peer_->closed = true; }
 
 private:

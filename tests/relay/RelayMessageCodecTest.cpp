@@ -8,10 +8,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <ostream>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -603,4 +605,131 @@ TEST(RelayMessageCodecTest, RefusesInputOverTheSizeLimitUnread)
     const std::string overLimit = padded(RelayMessageCodec::maximumMessageBytes + 1);
     EXPECT_EQ(RelayMessageCodec::decode(overLimit), std::nullopt);
     EXPECT_EQ(decodeBytes(overLimit), std::nullopt);
+}
+
+// --- Bounds: nesting, value count, identifier sizes ---------------------------------------------
+
+namespace {
+
+// A valid envelope whose unknown key "pad" holds arrays nested so that the document is `depth`
+// deep (the envelope's own object is depth 1).
+std::string nestedEnvelope(std::size_t depth)
+{
+    return R"({"type":"x","directSequence":0,"pad":)" + std::string(depth - 1, '[') + std::string(depth - 1, ']') +
+           "}";
+}
+
+} // namespace
+
+TEST(RelayMessageCodecTest, NestingDeeperThanTheBoundIsRefused)
+{
+    struct Case {
+        std::string json;
+        bool decodes;
+    };
+    const std::size_t limit = RelayMessageCodec::maximumDepth;
+    std::string objects = R"({"type":"x","directSequence":0)";
+    for (std::size_t depth = 2; depth <= limit; ++depth) {
+        objects += R"(,"o":{"k":0)";
+    }
+    const std::string closing(limit - 1, '}');
+    const Case cases[] = {
+        {nestedEnvelope(limit), true},
+        {nestedEnvelope(limit + 1), false},
+        {objects + closing + "}", true},
+        {objects + R"(,"o":{)" + "}" + closing + "}", false},
+        {nestedEnvelope(100000), false},
+        // A whole frame of brackets, as large as a frame may be: refused at the 33rd.
+        {std::string(RelayMessageCodec::maximumMessageBytes / 2, '[') +
+             std::string(RelayMessageCodec::maximumMessageBytes / 2, ']'),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json.substr(0, 80));
+        EXPECT_EQ(RelayMessageCodec::decode(c.json).has_value(), c.decodes);
+        EXPECT_EQ(decodeBytes(c.json).has_value(), c.decodes);
+    }
+}
+
+TEST(RelayMessageCodecTest, DocumentsWithMoreValuesThanTheBoundAreRefused)
+{
+    // The envelope object, "type", "directSequence" and the "pad" array are four values.
+    const auto padded = [](std::size_t elements) {
+        std::string json = R"({"type":"x","directSequence":0,"pad":[)";
+        for (std::size_t i = 0; i < elements; ++i) {
+            json += i == 0 ? "0" : ",0";
+        }
+        return json + "]}";
+    };
+    EXPECT_TRUE(RelayMessageCodec::decode(padded(RelayMessageCodec::maximumValueCount - 4)).has_value());
+    EXPECT_FALSE(RelayMessageCodec::decode(padded(RelayMessageCodec::maximumValueCount - 3)).has_value());
+}
+
+TEST(RelayMessageCodecTest, IdentifiersAndNamesAreBoundedAndContentIsNot)
+{
+    struct Case {
+        const char* field;
+        std::function<void(RelayMessage&, const std::string&)> set;
+        bool bounded;
+    };
+    const Case cases[] = {
+        {"type", [](RelayMessage& m, const std::string& v) { m.type = v; }, true},
+        {"sessionCode", [](RelayMessage& m, const std::string& v) { m.sessionCode = v; }, true},
+        {"resumeToken", [](RelayMessage& m, const std::string& v) { m.resumeToken = v; }, true},
+        {"powerAction", [](RelayMessage& m, const std::string& v) { m.powerAction = v; }, true},
+        {"statusCode", [](RelayMessage& m, const std::string& v) { m.statusCode = v; }, true},
+        {"viewerName", [](RelayMessage& m, const std::string& v) { m.viewerName = v; }, true},
+        {"targetViewerIds[1]", [](RelayMessage& m, const std::string& v) { m.targetViewerIds = {{"kim", v}}; }, true},
+        {"e2ee.epoch", [](RelayMessage& m, const std::string& v) { m.e2ee->epoch = v; }, true},
+        {"e2ee.senderId", [](RelayMessage& m, const std::string& v) { m.e2ee->senderId = v; }, true},
+        {"e2ee.recipientId", [](RelayMessage& m, const std::string& v) { m.e2ee->recipientId = v; }, true},
+        {"input.button", [](RelayMessage& m, const std::string& v) { m.input->button = v; }, true},
+        {"clipboard.changeId", [](RelayMessage& m, const std::string& v) { m.clipboard->changeId = v; }, true},
+        {"fileTransfer.transferId", [](RelayMessage& m, const std::string& v) { m.fileTransfer->transferId = v; },
+         true},
+        {"fileBrowser.entries[0].category",
+         [](RelayMessage& m, const std::string& v) { m.fileBrowser->entries[0].category = v; }, true},
+        {"systemInfo.summary[0].name",
+         [](RelayMessage& m, const std::string& v) { m.systemInfo->summary = {{.group = "g", .name = v, .value = "1"}}; },
+         true},
+        {"drawing.authorDisplayName",
+         [](RelayMessage& m, const std::string& v) { m.drawing->authorDisplayName = v; }, true},
+        {"screenInfo.monitors[0].deviceName",
+         [](RelayMessage& m, const std::string& v) { m.screenInfo->monitors[0].deviceName = v; }, true},
+        {"audioSubscription.quality", [](RelayMessage& m, const std::string& v) { m.audioSubscription->quality = v; },
+         true},
+        {"voiceCall.callId", [](RelayMessage& m, const std::string& v) { m.voiceCall->callId = v; }, true},
+        {"errorReport.requestedBy", [](RelayMessage& m, const std::string& v) { m.errorReport->requestedBy = v; },
+         true},
+        {"p2p.sdpMid", [](RelayMessage& m, const std::string& v) { m.p2p->sdpMid = v; }, true},
+        {"text", [](RelayMessage& m, const std::string& v) { m.text = v; }, false},
+        {"e2ee.ciphertext", [](RelayMessage& m, const std::string& v) { m.e2ee->ciphertext = v; }, false},
+        {"clipboard.text", [](RelayMessage& m, const std::string& v) { m.clipboard->text = v; }, false},
+        {"fileTransfer.name", [](RelayMessage& m, const std::string& v) { m.fileTransfer->name = v; }, false},
+        {"fileBrowser.path", [](RelayMessage& m, const std::string& v) { m.fileBrowser->path = v; }, false},
+        {"errorReport.log", [](RelayMessage& m, const std::string& v) { m.errorReport->log = v; }, false},
+        {"p2p.sdp", [](RelayMessage& m, const std::string& v) { m.p2p->sdp = v; }, false},
+    };
+    const std::size_t limit = RelayMessageCodec::maximumIdentifierBytes;
+    // Bytes, not characters: 128 two-byte letters fill the bound exactly.
+    std::string twoByteLetters;
+    for (std::size_t i = 0; i < limit / 2; ++i) {
+        twoByteLetters += "\xC3\xA9";
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        for (const auto& [value, fits] : {std::pair{std::string(limit, 'a'), true},
+                                          std::pair{twoByteLetters, true},
+                                          std::pair{std::string(limit + 1, 'a'), !c.bounded},
+                                          std::pair{twoByteLetters + "a", !c.bounded},
+                                          std::pair{std::string(40 * 1024, 'a'), !c.bounded}}) {
+            RelayMessage message = everyRecordWithoutOptionals();
+            c.set(message, value);
+            const auto decoded = RelayMessageCodec::decode(RelayMessageCodec::encode(message));
+            EXPECT_EQ(decoded.has_value(), fits) << value.size() << " bytes";
+            if (decoded && fits) {
+                EXPECT_EQ(*decoded, message);
+            }
+        }
+    }
 }

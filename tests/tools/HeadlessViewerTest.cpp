@@ -61,7 +61,7 @@ class FakeRelay {
 public:
     FakeRelay(const DevelopmentCertificates& pem, bool answerWithError = false)
         : server_(QStringLiteral("fake relay"), QWebSocketServer::SecureMode)
-        , session_(kCode)
+        , session_(kCode, 1) // the one viewer, approved
         , answerWithError_(answerWithError)
     {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();

@@ -5,6 +5,7 @@
 #include "relay/RelayMessageType.h"
 #include "relay/crypto/RandomSource.h"
 
+#include <QAbstractSocket>
 #include <QHostAddress>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -508,6 +509,50 @@ QString DevelopmentRelay::onControlCommand(const QString& command)
             return noClient;
         }
         session->second.client->sendBinaryMessage(QByteArray::fromHex(hex));
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("send_filled")) {
+        // Frames larger than a control message may be: the marker "@@" in the text becomes
+        // <size> letters "a", and the frame goes out <count> times.
+        bool countIsNumber = false;
+        bool sizeIsNumber = false;
+        const int count = takeWord(rest).toInt(&countIsNumber);
+        const qsizetype size = takeWord(rest).toLongLong(&sizeIsNumber);
+        if (!countIsNumber || !sizeIsNumber || count < 1 || size < 0 || !rest.contains(QStringLiteral("@@"))) {
+            return QStringLiteral("error usage: send_filled <code> <count> <size> <text with @@>");
+        }
+        if (!withClient) {
+            return noClient;
+        }
+        const QString frame = rest.replace(QStringLiteral("@@"), QString(size, u'a'));
+        for (int i = 0; i < count; ++i) {
+            session->second.client->sendTextMessage(frame);
+        }
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("send_nested")) {
+        bool isNumber = false;
+        const qsizetype depth = takeWord(rest).toLongLong(&isNumber);
+        if (!isNumber || depth < 1) {
+            return QStringLiteral("error usage: send_nested <code> <depth>");
+        }
+        if (!withClient) {
+            return noClient;
+        }
+        session->second.client->sendTextMessage(QString(depth, u'[') + QString(depth, u']'));
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("stop_reading")) {
+        if (!withClient) {
+            return noClient;
+        }
+        // The client's bytes stay in the kernel: its sends back up as against a relay that hangs.
+        QWebSocket* client = session->second.client;
+        for (QAbstractSocket* transport : client->findChildren<QAbstractSocket*>()) {
+            transport->setReadBufferSize(64 * 1024);
+            QObject::disconnect(transport, &QIODevice::readyRead, client, nullptr);
+        }
+        log(QStringLiteral("stopped reading from the client code=%1").arg(code));
         return QStringLiteral("ok");
     }
     return QStringLiteral("error unknown command %1").arg(verb);

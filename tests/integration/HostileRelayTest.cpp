@@ -1,0 +1,178 @@
+// The doorwarden program, headless, in a session on the development relay, while the relay turns
+// hostile: huge identifiers, a frame of nothing but brackets, huge viewer names, and a flood of
+// error report requests while it stops reading. After each the client must still run, and its
+// resident memory stay small.
+//
+// Each case prints "memory case=<name> peak_kb=<VmHWM> resident_kb=<VmRSS>" to stdout. Setting
+// DOORWARDEN_CLIENT_UNDER_TEST runs another build of the client (a before-and-after figure).
+
+#include "support/Program.h"
+#include "support/RelayProcess.h"
+#include "support/XvfbServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace doorwarden;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kCode = QStringLiteral("582914");
+// Generous: an idle session takes some 60 MB; the faults took from 400 MB to several GB.
+constexpr qint64 kResidentBoundKb = 200 * 1024;
+
+QString clientProgram()
+{
+    const QString chosen = qEnvironmentVariable("DOORWARDEN_CLIENT_UNDER_TEST");
+    return chosen.isEmpty() ? QStringLiteral(DOORWARDEN_CLIENT_PROGRAM) : chosen;
+}
+
+// The value in kB of a "<field>:   <n> kB" line of /proc/<pid>/status; -1 when absent.
+qint64 statusKb(qint64 pid, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QString prefix = QString::fromLatin1(field) + u':';
+    for (const QString& line : QString::fromLatin1(status.readAll()).split(u'\n')) {
+        if (line.startsWith(prefix)) {
+            return line.mid(prefix.size()).trimmed().section(u' ', 0, 0).toLongLong();
+        }
+    }
+    return -1;
+}
+
+class HostileRelayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(xvfb.display().isEmpty()) << "Xvfb did not start";
+        QString error;
+        ASSERT_TRUE(relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM), &error)) << error.toStdString();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), xvfb.display());
+        client.start(clientProgram(),
+                     {QStringLiteral("--headless"), QStringLiteral("--relay"), relay.endpoint(),
+                      QStringLiteral("--ca-file"), relay.caFile(), QStringLiteral("--state-dir"), state.path(),
+                      QStringLiteral("--language"), QStringLiteral("en"), QStringLiteral("--code"), kCode},
+                     environment);
+        ASSERT_FALSE(client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty());
+        viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
+                     {QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"), relay.caFile(),
+                      QStringLiteral("--code"), kCode, QStringLiteral("--name"), QStringLiteral("Agent Kim"),
+                      QStringLiteral("--stdin")});
+        ASSERT_FALSE(client.waitForLine(QStringLiteral("^state supporting$")).isEmpty())
+            << client.lines().join(u'\n').toStdString();
+        ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^encryption_ready$")).isEmpty());
+        pid = clientPid();
+        ASSERT_GT(pid, 0);
+    }
+
+    // The client's process: the one whose command line names this test's state folder.
+    qint64 clientPid() const
+    {
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(state.path().toUtf8() + '\0') &&
+                entry.toLongLong() > 0) {
+                return entry.toLongLong();
+            }
+        }
+        return -1;
+    }
+
+    void control(const QString& command)
+    {
+        ASSERT_EQ(relay.control(command), QStringLiteral("ok")) << command.left(80).toStdString();
+    }
+
+    // A probe behind everything sent so far: the client handles messages in order, so once it
+    // shows the probe it has handled the rest.
+    void waitUntilHandled(std::chrono::milliseconds timeout = 60s)
+    {
+        const QString name = QStringLiteral("probe-%1").arg(++probes);
+        control(QStringLiteral(R"(send_raw %1 {"type":"viewer_request","directSequence":0,"viewerName":"%2"})")
+                    .arg(kCode, name));
+        spinUntil([&] { return client.countLines(QStringLiteral("^viewer_request %1$").arg(name)) > 0 || !client.isRunning(); },
+                  timeout);
+    }
+
+    // The client still runs and keeps within the bound; prints the figures.
+    void expectAliveAndSmall(const char* name)
+    {
+        const qint64 peak = statusKb(pid, "VmHWM");
+        const qint64 resident = statusKb(pid, "VmRSS");
+        std::printf("memory case=%s peak_kb=%lld resident_kb=%lld\n", name, static_cast<long long>(peak),
+                    static_cast<long long>(resident));
+        std::fflush(stdout);
+        ASSERT_TRUE(client.isRunning()) << name << ": the client ended";
+        EXPECT_LT(resident, kResidentBoundKb) << name;
+        EXPECT_LT(peak, kResidentBoundKb) << name;
+    }
+
+    XvfbServer xvfb;
+    RelayProcess relay;
+    QTemporaryDir state;
+    Program client;
+    Program viewer;
+    qint64 pid = -1;
+    int probes = 0;
+};
+
+} // namespace
+
+TEST_F(HostileRelayTest, AHelloWithA40KilobyteSenderId)
+{
+    // A real P-256 point, so that the hello gets as far as deriving the key.
+    const QString hello = QStringLiteral(
+        R"(send_filled %1 1 40960 {"type":"e2ee_hello","directSequence":0,"e2ee":{"version":1,"epoch":"",)"
+        R"("senderId":"@@","recipientId":"",)"
+        R"("publicKey":"BLlyAYxp8hhZNvoDm21zwSv3X1BIbQn3K/6mrp6dpAHGscKGlip4P9PLWiaBUQ8XIlTotv0kn07OTMX8b/Q2pqc=",)"
+        R"("nonce":"","counter":0,"ciphertext":"","tag":"","proof":""}})");
+    control(hello.arg(kCode));
+    waitUntilHandled();
+    expectAliveAndSmall("hello_40k_sender");
+}
+
+TEST_F(HostileRelayTest, A16MegabyteFrameOfNestedBrackets)
+{
+    // Exactly as large as a frame may be: 8 Mi "[" then 8 Mi "]".
+    control(QStringLiteral("send_nested %1 %2").arg(kCode).arg(8 * 1024 * 1024));
+    waitUntilHandled();
+    expectAliveAndSmall("nested_16mb");
+}
+
+TEST_F(HostileRelayTest, TwentyAudioSubscriptionsWith8MegabyteViewerNames)
+{
+    for (int i = 0; i < 20; ++i) { // one per command: the relay answers a command once it is sent
+        control(QStringLiteral(R"(send_filled %1 1 %2 {"type":"audio_subscribe","directSequence":0,"viewerName":"@@",)"
+                               R"("audioSubscription":{"enabled":true,"quality":"high"}})")
+                    .arg(kCode)
+                    .arg(8 * 1024 * 1024));
+    }
+    waitUntilHandled(120s);
+    expectAliveAndSmall("audio_subscribe_20x8mb");
+}
+
+TEST_F(HostileRelayTest, ErrorReportRequestsWhileTheRelayStopsReading)
+{
+    // A large line in the log first (the old client logged viewer names whole), then a relay
+    // that asks for a report 150 times and takes none of the answers.
+    control(QStringLiteral(R"(send_filled %1 1 %2 {"type":"audio_subscribe","directSequence":0,"viewerName":"@@",)"
+                           R"("audioSubscription":{"enabled":true,"quality":"high"}})")
+                .arg(kCode)
+                .arg(8 * 1024 * 1024));
+    control(QStringLiteral("stop_reading %1").arg(kCode));
+    control(QStringLiteral(R"(send_filled %1 150 0 {"type":"error_report_collect","directSequence":0,@@)"
+                           R"("errorReport":{"reportId":"r","requestedBy":"relay","component":"","machineName":"","version":""}})")
+                .arg(kCode));
+    waitUntilHandled(120s);
+    expectAliveAndSmall("error_report_collect_150_not_read");
+}
