@@ -165,7 +165,9 @@ ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
                     }
                     return;
                 }
-                post([message](ClientRelayConnection& self) { self.applicationDispatch(message, Origin::secured); });
+                post([message](ClientRelayConnection& self) {
+                    self.handleSafely([&] { self.applicationDispatch(message, Origin::secured); });
+                });
             },
         .onConnectionChanged =
             [post](bool connected) {
@@ -310,13 +312,20 @@ std::string ClientRelayConnection::machineName() const
 
 void ClientRelayConnection::receive(const QByteArray& bytes)
 {
-    // Nothing a peer sends may end the client: a failure anywhere below (codec, crypto, a
-    // platform call, a handler) costs this one message and a log line.
-    try {
+    handleSafely([&] {
         const auto message = RelayMessageCodec::decode(std::string_view(bytes.constData(), bytes.size()));
         if (message) {
             relayDispatch(*message);
         }
+    });
+}
+
+void ClientRelayConnection::handleSafely(const std::function<void()>& handle)
+{
+    // Nothing a peer sends may end the client: a failure anywhere below (codec, crypto, a
+    // platform call, a handler) costs this one message and a log line.
+    try {
+        handle();
     } catch (const std::exception& error) {
         log("CONNECTION", std::string("dropped reason=") + error.what());
     }

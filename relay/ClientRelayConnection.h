@@ -148,6 +148,8 @@ private:
 
     void retireSocket();
     void receive(const QByteArray& bytes);
+    // Runs the handling of one peer message; an exception drops the message and is logged.
+    void handleSafely(const std::function<void()>& handle);
     void socketFailed(RelaySocket* socket, const QString& error);
     void relayDispatch(const RelayMessage& message);
     void applicationDispatch(const RelayMessage& message, Origin origin);

@@ -2081,3 +2081,22 @@ TEST(ClientRelayConnectionErrorReportTest, PendingReportsGoOutInOrderEachAfterTh
     collect();
     EXPECT_EQ(submitted, (std::vector<std::string>{"r-1", "r-2"}));
 }
+
+TEST(ClientRelayConnectionSecuredTest, AFailureWhileHandlingADirectMessageDropsOnlyThatMessage)
+{
+    Harness h({.direct = true});
+    h.start();
+    h.onEvent = [](const ClientRelayEvent& event) {
+        if (std::holds_alternative<relayEvent::PowerCommand>(event)) {
+            throw std::runtime_error("handler failed");
+        }
+    };
+    h.direct.callbacks.onControl(message(Type::powerCommand, [](RelayMessage& m) { m.powerAction = "restart"; }));
+    EXPECT_NO_THROW(h.scheduler.runUntilIdle());
+    EXPECT_TRUE(h.logged("CONNECTION", "dropped reason=handler failed"));
+
+    h.takeEvents();
+    h.direct.callbacks.onControl(message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }));
+    h.scheduler.runUntilIdle();
+    EXPECT_EQ(h.takeEvents(), Events{relayEvent::Clipboard{clipboardPayload()}});
+}
