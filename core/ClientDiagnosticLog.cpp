@@ -6,7 +6,6 @@
 #include "platform/linux/SystemClock.h"
 
 #include <iterator>
-#include <limits>
 
 namespace doorwarden {
 
@@ -52,11 +51,6 @@ void ClientDiagnosticLog::log(std::string category, std::string message)
             lines_.pop_front();
         }
     });
-}
-
-std::string ClientDiagnosticLog::diagnosticSnapshot()
-{
-    return diagnosticSnapshot(std::numeric_limits<std::size_t>::max());
 }
 
 std::string ClientDiagnosticLog::diagnosticSnapshot(std::size_t maximumBytes)

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <limits>
 #include <string>
 
 namespace doorwarden {
@@ -30,12 +31,10 @@ public:
     // Appends a line stamped with the time of the call. Any thread; never blocks.
     void log(std::string category, std::string message);
 
-    // Five header lines about the client and the machine, then every line, oldest first.
-    // Waits for lines logged before the call.
-    std::string diagnosticSnapshot();
-    // The same within `maximumBytes`: the header, then only the newest whole lines that fit,
-    // still oldest first. The header is kept even when it alone is longer.
-    std::string diagnosticSnapshot(std::size_t maximumBytes);
+    // Five header lines about the client and the machine, then the lines, oldest first: every
+    // line, or within `maximumBytes` only the newest whole lines that fit (the header is kept
+    // even when it alone is longer). Waits for lines logged before the call.
+    std::string diagnosticSnapshot(std::size_t maximumBytes = std::numeric_limits<std::size_t>::max());
 
 private:
     const Clock& clock_;

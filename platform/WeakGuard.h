@@ -24,16 +24,24 @@ auto weakGuarded(const std::shared_ptr<Owner>& owner, Work work)
     };
 }
 
-// For QObjects on the main thread; the wrapper must run on the owner's thread.
+// For QObjects on the main thread; the wrapper must run on the owner's thread. Work built on
+// another thread takes a QPointer made on the owner's thread, never the raw owner.
 template <typename Owner, typename Work>
     requires std::is_base_of_v<QObject, Owner>
-auto weakGuarded(Owner* owner, Work work)
+auto weakGuarded(QPointer<Owner> owner, Work work)
 {
-    return [weakOwner = QPointer<Owner>(owner), work = std::move(work)](auto&&... args) {
+    return [weakOwner = std::move(owner), work = std::move(work)](auto&&... args) {
         if (weakOwner) {
             work(*weakOwner, std::forward<decltype(args)>(args)...);
         }
     };
+}
+
+template <typename Owner, typename Work>
+    requires std::is_base_of_v<QObject, Owner>
+auto weakGuarded(Owner* owner, Work work)
+{
+    return weakGuarded(QPointer<Owner>(owner), std::move(work));
 }
 
 } // namespace doorwarden

@@ -124,11 +124,7 @@ public:
     template <typename Work>
     void operator()(Work work) const
     {
-        scheduler_->post([connection = connection_, work = std::move(work)]() mutable {
-            if (connection) {
-                work(*connection);
-            }
-        });
+        scheduler_->post(weakGuarded(connection_, std::move(work)));
     }
 
 private:
