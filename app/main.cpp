@@ -4,13 +4,13 @@
 #include "app/ClientApplication.h"
 #include "app/HeadlessFrontEnd.h"
 #include "app/TerminationSignals.h"
-#include "core/ClientBuildConfig.h"
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientBuildConfig.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "platform/linux/QSettingsPreferences.h"
 #include "relay/ClientRelayConnection.h"
 #include "relay/RelayTlsConfiguration.h"
-#include "ui/ClientLanguage.h"
-#include "ui/ClientLocalization.h"
+#include "localization/ClientLanguage.h"
+#include "localization/ClientLocalization.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

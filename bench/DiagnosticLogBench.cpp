@@ -1,7 +1,7 @@
 // What a caller pays for a diagnostic line, beside appending the same line to a locked
 // deque on its own thread (the least any thread-safe log can cost).
 
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/linux/SystemClock.h"
 

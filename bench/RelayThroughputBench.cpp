@@ -28,7 +28,7 @@
 // done once for all rounds. Each measurement runs once to warm up, then kRounds times; the
 // table shows the median with the range, and the process CPU time over the wall time.
 
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "platform/linux/LinuxHostInfo.h"
 #include "platform/linux/QtScheduler.h"
 #include "platform/linux/SystemClock.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ClientConnectionState.h"
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "core/ClientPersistentSession.h"
 #include "core/ClientPermissionState.h"
 #include "core/ClientVerifiedViewer.h"
@@ -18,8 +18,8 @@
 #include "platform/TaskHandle.h"
 #include "relay/ClientRelayConnection.h"
 #include "relay/ClientRelayEvent.h"
-#include "ui/ClientLanguage.h"
-#include "ui/ClientLocalization.h"
+#include "localization/ClientLanguage.h"
+#include "localization/ClientLocalization.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "core/ClientPermissionState.h"
 #include "platform/PermissionProbe.h"
 

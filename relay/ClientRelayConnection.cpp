@@ -1,7 +1,7 @@
 #include "relay/ClientRelayConnection.h"
 
-#include "core/ClientBuildConfig.h"
-#include "core/Iso8601.h"
+#include "platform/ClientBuildConfig.h"
+#include "platform/Iso8601.h"
 #include "platform/WeakGuard.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/RelayMessageType.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "platform/Clock.h"
 #include "platform/HostInfo.h"
 #include "platform/Scheduler.h"

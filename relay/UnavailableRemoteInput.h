@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "relay/RelayRemoteInput.h"
 
 #include <atomic>

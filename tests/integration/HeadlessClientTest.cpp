@@ -17,7 +17,7 @@
 #include "support/Program.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbServer.h"
-#include "ui/ClientLocalization.h"
+#include "localization/ClientLocalization.h"
 
 #include <QDir>
 #include <QFile>

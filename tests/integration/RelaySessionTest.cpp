@@ -3,7 +3,7 @@
 // verification code on both sides, encrypted messages both ways, video through the outbox,
 // garbage from the relay, a dropped connection and a certificate the client must refuse.
 
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/linux/QtScheduler.h"
 #include "platform/linux/SystemClock.h"

@@ -1,6 +1,6 @@
 #include "relay/ClientRelayConnection.h"
 
-#include "core/ClientBuildConfig.h"
+#include "platform/ClientBuildConfig.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"

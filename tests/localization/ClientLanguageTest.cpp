@@ -1,5 +1,5 @@
 #include "platform/fake/MemoryPreferences.h"
-#include "ui/ClientLanguage.h"
+#include "localization/ClientLanguage.h"
 
 #include <gtest/gtest.h>
 

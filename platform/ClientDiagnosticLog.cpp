@@ -1,9 +1,7 @@
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 
-#include "core/ClientBuildConfig.h"
-#include "core/Iso8601.h"
-#include "platform/linux/LinuxHostInfo.h"
-#include "platform/linux/SystemClock.h"
+#include "platform/ClientBuildConfig.h"
+#include "platform/Iso8601.h"
 
 #include <iterator>
 
@@ -32,12 +30,6 @@ ClientDiagnosticLog::ClientDiagnosticLog(const Clock& clock, const HostInfo& hos
     , queue_(queueLabel)
 {
     log("START", kComponentLine);
-}
-
-ClientDiagnosticLog& ClientDiagnosticLog::shared()
-{
-    static ClientDiagnosticLog log(SystemClock::instance(), LinuxHostInfo::instance());
-    return log;
 }
 
 void ClientDiagnosticLog::log(std::string category, std::string message)

@@ -1,4 +1,4 @@
-#include "ui/ClientLocalization.h"
+#include "localization/ClientLocalization.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/ClientLanguage.h"
+#include "localization/ClientLanguage.h"
 
 namespace doorwarden {
 

@@ -1,4 +1,4 @@
-#include "core/ClientDiagnosticLog.h"
+#include "platform/ClientDiagnosticLog.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/ClientLanguage.h"
+#include "localization/ClientLanguage.h"
 
 #include <QString>
 #include <QTranslator>

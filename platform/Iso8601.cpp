@@ -1,4 +1,4 @@
-#include "core/Iso8601.h"
+#include "platform/Iso8601.h"
 
 #include <cstdio>
 

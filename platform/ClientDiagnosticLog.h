@@ -25,7 +25,7 @@ public:
     // Logs the "START" line. The clock and host info must outlive the log.
     ClientDiagnosticLog(const Clock& clock, const HostInfo& host);
 
-    // The process's log on the system clock, created on first use.
+    // The process's log on the system clock, created on first use (defined by platform/linux/).
     static ClientDiagnosticLog& shared();
 
     // Appends a line stamped with the time of the call. Any thread; never blocks.
