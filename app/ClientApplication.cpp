@@ -2,6 +2,7 @@
 
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/LinuxHostInfo.h"
+#include "platform/linux/LinuxSessionEnvironment.h"
 #include "platform/linux/QSettingsPreferences.h"
 #include "platform/linux/QtScheduler.h"
 #include "platform/linux/SelectedSecretStore.h"
@@ -9,7 +10,7 @@
 #include "platform/linux/X11PermissionProbe.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "relay/QtRelaySocket.h"
-#include "relay/UnavailableRemoteInput.h"
+#include "relay/RelayConnectionDependencies.h"
 #include "relay/crypto/RandomSource.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@ namespace doorwarden {
 ClientApplication::ClientApplication(Options options)
     : options_(std::move(options))
     , scheduler_(std::make_unique<QtScheduler>())
+    , threads_(std::make_unique<ThreadContext>(*scheduler_))
+    , environment_(std::make_unique<LinuxSessionEnvironment>())
     , permissionProbe_(std::make_unique<X11PermissionProbe>())
 {
     ClientDiagnosticLog& log = ClientDiagnosticLog::shared();
@@ -55,22 +58,13 @@ ClientApplication::ClientApplication(Options options)
         .permissionProbe = *permissionProbe_,
         .texts = ClientLocalization::bundled(),
         .random = RandomSource::system(),
+        .environment = *environment_,
+        .threads = *threads_,
         .relay =
-            ClientRelayConnection::Dependencies{
-                .scheduler = *scheduler_,
-                .clock = SystemClock::instance(),
-                .log = log,
-                .host = LinuxHostInfo::instance(),
-                .random = RandomSource::system(),
-                .socketFactory = [tls] { return std::make_unique<QtRelaySocket>(tls); },
-                .remoteInput = std::make_unique<UnavailableRemoteInput>(log),
-                .captureFactory = {},   // screen capture joins in a later build
-                .direct = nullptr,      // so does the direct peer transport
-                .canRemoveClient = [] { return false; },
-                .localizedText = {},    // set by the model
-                .loadPendingErrorReports = {},
-                .relayEndpoint = options_.relayEndpoint,
-            },
+            RelayConnectionDependencies(*scheduler_, SystemClock::instance(), log, LinuxHostInfo::instance(),
+                                        [tls] { return std::make_unique<QtRelaySocket>(tls); }, options_.relayEndpoint)
+                .take(),
+        .makeCapture = {}, // screen capture joins in a later build, as do input and the direct transport
         .removeApplication = {}, // removal joins with the service requests
         .showAlert = options_.showAlert,
         .terminateApplication = options_.terminate,

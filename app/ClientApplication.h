@@ -6,6 +6,8 @@
 #include "platform/Preferences.h"
 #include "platform/Scheduler.h"
 #include "platform/SecretStore.h"
+#include "platform/SessionEnvironment.h"
+#include "platform/ThreadContext.h"
 
 #include <QSslConfiguration>
 #include <QString>
@@ -39,6 +41,8 @@ public:
 private:
     Options options_;
     std::unique_ptr<Scheduler> scheduler_;
+    std::unique_ptr<ThreadContext> threads_;
+    std::unique_ptr<SessionEnvironment> environment_;
     std::unique_ptr<Preferences> preferences_;
     std::unique_ptr<SecretStore> secrets_;
     std::unique_ptr<LoginItem> loginItem_;

@@ -34,8 +34,7 @@ struct Sample {
 
 RelayMessage inputEvent()
 {
-    RelayMessage message;
-    message.type = wireName(RelayMessageType::inputEvent);
+    RelayMessage message = RelayMessage::of(RelayMessageType::inputEvent);
     message.input = ClientInputPayload{
         .eventType = "mouse_move",
         .x = 803.0 / 1920.0,
@@ -52,8 +51,7 @@ RelayMessage inputEvent()
 
 RelayMessage screenInfo()
 {
-    RelayMessage message;
-    message.type = wireName(RelayMessageType::screenInfo);
+    RelayMessage message = RelayMessage::of(RelayMessageType::screenInfo);
     ClientScreenInfoPayload info{
         .width = 4480,
         .height = 1440,
@@ -86,8 +84,7 @@ RelayMessage fileTransferChunk()
     for (auto& byte : chunk) {
         byte = static_cast<std::uint8_t>(random());
     }
-    RelayMessage message;
-    message.type = wireName(RelayMessageType::fileTransferChunk);
+    RelayMessage message = RelayMessage::of(RelayMessageType::fileTransferChunk);
     message.fileTransfer = ClientFileTransferPayload{
         .transferId = "3f2b8c1e-7d4a-4e59-9a61-0c5d2e8f4b17",
         .direction = "client_to_viewer",

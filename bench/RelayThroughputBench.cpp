@@ -34,7 +34,7 @@
 #include "platform/linux/SystemClock.h"
 #include "relay/ClientRelayConnection.h"
 #include "relay/QtRelaySocket.h"
-#include "relay/RelayRemoteInput.h"
+#include "relay/RelayConnectionDependencies.h"
 #include "relay/RelaySocket.h"
 #include "relay/RelayTlsConfiguration.h"
 #include "relay/VideoFrameHeader.h"
@@ -247,13 +247,6 @@ struct EventLog {
     }
 };
 
-class NoRemoteInput final : public RelayRemoteInput {
-public:
-    void handle(const ClientInputPayload&) override {}
-    void setEnabled(bool) override {}
-    std::string pointerOrigin() override { return "local"; }
-};
-
 // A TLS WebSocket server that sends every message back as it came.
 class EchoServer {
 public:
@@ -385,24 +378,15 @@ int main(int argc, char** argv)
     QtScheduler scheduler;
     WireRecord wire;
     EventLog events;
-    ClientRelayConnection connection(ClientRelayConnection::Dependencies{
-        .scheduler = scheduler,
-        .clock = SystemClock::instance(),
-        .log = ClientDiagnosticLog::shared(),
-        .host = LinuxHostInfo::instance(),
-        .random = RandomSource::system(),
-        .socketFactory =
-            [&wire, tls = *clientTls]() -> std::unique_ptr<RelaySocket> {
-            return std::make_unique<RecordingRelaySocket>(std::make_unique<QtRelaySocket>(tls), wire);
-        },
-        .remoteInput = std::make_unique<NoRemoteInput>(),
-        .captureFactory = {},
-        .direct = nullptr,
-        .canRemoveClient = [] { return false; },
-        .localizedText = [](std::string_view key) { return QString::fromUtf8(key.data(), qsizetype(key.size())); },
-        .loadPendingErrorReports = {},
-        .relayEndpoint = endpoint,
-    });
+    ClientRelayConnection connection(
+        RelayConnectionDependencies(scheduler, SystemClock::instance(), ClientDiagnosticLog::shared(),
+                                    LinuxHostInfo::instance(),
+                                    [&wire, tls = *clientTls]() -> std::unique_ptr<RelaySocket> {
+                                        return std::make_unique<RecordingRelaySocket>(
+                                            std::make_unique<QtRelaySocket>(tls), wire);
+                                    },
+                                    endpoint)
+            .take());
     const auto disconnected = [&events] { return events.has<relayEvent::Disconnected>(); };
     connection.start(kCode, std::nullopt, false, false, [&](const ClientRelayEvent& event) {
         events.events.push_back(event);
@@ -469,9 +453,10 @@ int main(int argc, char** argv)
         return [&, count] {
             const auto started = WallClock::now();
             for (int i = 0; i < count; ++i, ++sentFrames) {
-                connection.sendVideoFrame(frames[static_cast<std::size_t>(sentFrames % 4)],
-                                          VideoFrameHeader::Kind::h264AccessUnit, sentFrames % 60 == 0, 1920, 1080,
-                                          1920, 1080);
+                connection.sendVideoFrame({.data = frames[static_cast<std::size_t>(sentFrames % 4)],
+                                           .kind = VideoFrameHeader::Kind::h264AccessUnit,
+                                           .isKeyFrame = sentFrames % 60 == 0, .width = 1920, .height = 1080,
+                                           .displayWidth = 1920, .displayHeight = 1080});
             }
             sealSeconds.push_back(std::chrono::duration<double>(WallClock::now() - started).count());
         };

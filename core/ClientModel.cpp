@@ -49,6 +49,8 @@ ClientModel::ClientModel(Dependencies dependencies, QObject* parent)
     , language_(currentLanguage(dependencies_.preferences))
 {
     dependencies_.relay.localizedText = [this](std::string_view key) { return text(key); };
+    sessionCapture_ = std::make_unique<ClientSessionCapture>(dependencies_.scheduler, std::move(dependencies_.makeCapture));
+    dependencies_.relay.capture = sessionCapture_.get();
     relayConnection_ = std::make_unique<ClientRelayConnection>(std::move(dependencies_.relay));
     if (dependencies_.makeDrawingController) {
         drawingController_ = dependencies_.makeDrawingController();
@@ -281,7 +283,7 @@ void ClientModel::startPermissionPolling()
 
 void ClientModel::permissionPollStep(std::size_t check)
 {
-    permissionRefreshTask_ = dependencies_.scheduler.schedule(
+    permissionRefreshTask_ = dependencies_.scheduler.postDelayed(
         kPermissionPollDelays.at(check), weakGuarded(this, [check](ClientModel& model) {
             model.refreshPermissions();
             if (model.permissionsSatisfied() || check + 1 == kPermissionPollDelays.size()) {
@@ -360,7 +362,7 @@ void ClientModel::endSupport()
     setConnectionState(Kind::ending);
     stopDrawing();
     setStatusKey("status.ending");
-    endSessionTask_ = dependencies_.scheduler.schedule(0ns, weakGuarded(this, [](ClientModel& model) {
+    endSessionTask_ = dependencies_.scheduler.postDelayed(0ns, weakGuarded(this, [](ClientModel& model) {
                                                            model.relayConnection_->endSession();
                                                            model.finishEndedSession();
                                                        }));
@@ -396,7 +398,7 @@ void ClientModel::endSupportForTermination(std::function<void()> done)
     setConnectionState(Kind::ending);
     setStatusKey("status.ending");
     endSessionTask_ =
-        dependencies_.scheduler.schedule(0ns, weakGuarded(this, [finish = std::move(finish)](ClientModel& model) {
+        dependencies_.scheduler.postDelayed(0ns, weakGuarded(this, [finish = std::move(finish)](ClientModel& model) {
                                              model.relayConnection_->endSession();
                                              finish(model);
                                          }));
@@ -431,7 +433,7 @@ void ClientModel::startViewerEndCountdown(bool removeClient)
 void ClientModel::countdownTick()
 {
     // Each second is measured from the end of the previous one, ten in all.
-    viewerEndCountdownTask_ = dependencies_.scheduler.schedule(1s, weakGuarded(this, [](ClientModel& model) {
+    viewerEndCountdownTask_ = dependencies_.scheduler.postDelayed(1s, weakGuarded(this, [](ClientModel& model) {
         const int left = model.viewerEndCountdown_.value_or(kCountdownSeconds) - 1;
         if (left > 0) {
             model.setViewerEndCountdown(left);
@@ -620,7 +622,7 @@ void ClientModel::startClipboardMonitor()
 void ClientModel::submitPendingErrorReports()
 {
     dependencies_.scheduler.post(
-        weakGuarded(this, [](ClientModel& model) { model.relayConnection_->submitPendingErrorReports(); }));
+        weakGuarded(this, [](ClientModel& model) { model.relayConnection_->errorReports().submitPending(); }));
 }
 
 void ClientModel::dropUnavailable(std::string_view event)
@@ -663,7 +665,7 @@ void ClientModel::persistActiveSession(const QString& code)
                                       }));
     };
     save(*this, code);
-    sessionRefreshTask_ = dependencies_.scheduler.scheduleRepeating(
+    sessionRefreshTask_ = dependencies_.scheduler.postRepeating(
         kSessionRefreshInterval,
         weakGuarded(this, [save](ClientModel& model) { save(model, model.normalizedCode()); }));
 }
@@ -681,7 +683,7 @@ void ClientModel::scheduleRecoveryRetry()
                                                              .count()));
     setConnectionState(Kind::connecting);
     setStatusKey("status.recovering");
-    recoveryRetryTask_ = dependencies_.scheduler.schedule(delay, weakGuarded(this, [](ClientModel& model) {
+    recoveryRetryTask_ = dependencies_.scheduler.postDelayed(delay, weakGuarded(this, [](ClientModel& model) {
                                                               model.recoveryRetryTask_ = TaskHandle();
                                                               model.startConnection(true);
                                                           }));

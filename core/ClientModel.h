@@ -3,6 +3,7 @@
 #include "core/ClientConnectionState.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "core/ClientPersistentSession.h"
+#include "core/ClientSessionCapture.h"
 #include "core/ClientPermissionState.h"
 #include "core/ClientVerifiedViewer.h"
 #include "core/DrawingController.h"
@@ -15,7 +16,9 @@
 #include "platform/Preferences.h"
 #include "platform/Scheduler.h"
 #include "platform/SecretStore.h"
+#include "platform/SessionEnvironment.h"
 #include "platform/TaskHandle.h"
+#include "platform/ThreadContext.h"
 #include "relay/ClientRelayConnection.h"
 #include "relay/ClientRelayEvent.h"
 #include "localization/ClientLanguage.h"
@@ -128,8 +131,15 @@ public:
         const PermissionProbe& permissionProbe;
         const ClientLocalization& texts;
         RandomSource& random;
-        // The relay connection is built from these; the model supplies its localised texts.
+        // What each support session works with on this machine, and the threads its parts run on.
+        SessionEnvironment& environment;
+        const ThreadContext& threads;
+        // The relay connection is built from these; the model supplies its localised texts and
+        // the capture.
         ClientRelayConnection::Dependencies relay;
+        // Makes the screen capture (from the environment, on the threads above) once the first
+        // viewer is ready; empty: none runs.
+        RelayCaptureFactory makeCapture;
         // Removes the client from this machine; false when it could not. Empty: not possible.
         std::function<bool()> removeApplication;
         // Tells the user that removal failed (title, message, button) and returns once dismissed.
@@ -368,6 +378,7 @@ private:
 
     Dependencies dependencies_;
     PermissionManager permissionManager_;
+    std::unique_ptr<ClientSessionCapture> sessionCapture_; // outlives the connection, which stops it
     std::unique_ptr<ClientRelayConnection> relayConnection_;
     std::unique_ptr<DrawingController> drawingController_;
     std::unique_ptr<VoiceCallController> voiceCallController_;   // on first use

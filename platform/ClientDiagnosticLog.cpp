@@ -36,7 +36,7 @@ void ClientDiagnosticLog::log(std::string category, std::string message)
 {
     // The time is read here, so that a busy queue does not delay the stamp; formatting and
     // storing happen on the queue.
-    queue_.async([this, now = clock_.wallNow(), category = std::move(category), message = std::move(message)] {
+    queue_.post([this, now = clock_.wallNow(), category = std::move(category), message = std::move(message)] {
         lines_.push_back(formatIso8601Utc(now) + "|" + category + "|" + message);
         cutLine(lines_.back(), maximumLineBytes);
         while (lines_.size() > maximumLineCount) {

@@ -4,18 +4,23 @@
 
 namespace doorwarden {
 
-// The handle of work given to a Scheduler. Owning the handle keeps the work scheduled:
-// cancelling it, assigning another handle over it, or destroying it guarantees that the work
-// never runs again (if it is running at that moment, the current run completes).
-// Main thread only, like the scheduler that made it.
+// The handle of delayed or repeating work given to a TaskRunner. Owning the handle keeps the
+// work scheduled; cancelling it, assigning another handle over it, or destroying it stops the
+// work, and what that guarantees depends on the thread:
+// - on the runner's own thread, the work never runs again (cancelled from inside its own run,
+//   that run completes);
+// - on any other thread, no run starts after the call returns; a run that has already started
+//   may still be in progress, and completes.
+// One handle is used by one thread at a time; it may be handed to another thread.
 class TaskHandle {
 public:
-    // What a scheduler keeps for one piece of work.
+    // What a runner keeps for one piece of work. Both calls are made from any thread.
     class State {
     public:
         virtual ~State() = default;
         virtual void cancel() = 0;
-        // True while the work may still run: not cancelled, and a one-shot not yet run.
+        // True while the work may still run: not cancelled, a one-shot not yet started, and its
+        // runner not gone.
         virtual bool isActive() const = 0;
     };
 
@@ -28,6 +33,7 @@ public:
     ~TaskHandle();
 
     void cancel();
+    // Off the runner's thread, a reading that may change at once.
     bool isActive() const;
 
 private:

@@ -1,7 +1,6 @@
 #include "relay/ClientRelayConnection.h"
 
-#include "platform/ClientBuildConfig.h"
-#include "platform/Iso8601.h"
+#include "platform/MainThreadPoster.h"
 #include "platform/WeakGuard.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/RelayMessageType.h"
@@ -64,14 +63,6 @@ bool isFileTransfer(Type type)
     return type >= Type::fileTransferOffer && type <= Type::fileTransferResult;
 }
 
-constexpr std::array kAudioQualities = {"data_saver", "automatic", "high", "maximum"}; // lowest first
-
-std::size_t audioQualityRank(const std::string& quality)
-{
-    const auto found = std::find(kAudioQualities.begin(), kAudioQualities.end(), quality);
-    return found == kAudioQualities.end() ? 1 : static_cast<std::size_t>(found - kAudioQualities.begin());
-}
-
 QByteArray utf8Bytes(const std::string& text)
 {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -110,38 +101,40 @@ const char* helloRefusalReason(ClientE2eeError error)
     }
 }
 
-// Hands work for the connection from any thread to the main thread, where it runs only if the
-// connection still exists. Made on the main thread: the calling thread reads the guard and the
-// scheduler, never the connection.
-class MainThreadPoster {
-public:
-    MainThreadPoster(ClientRelayConnection* connection, Scheduler& scheduler)
-        : connection_(connection)
-        , scheduler_(&scheduler)
-    {
-    }
-
-    template <typename Work>
-    void operator()(Work work) const
-    {
-        scheduler_->post(weakGuarded(connection_, std::move(work)));
-    }
-
-private:
-    QPointer<ClientRelayConnection> connection_;
-    Scheduler* scheduler_;
-};
-
 } // namespace
 
 ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
     : dependencies_(std::move(dependencies))
+    , videoOutbox_(dependencies_.clock, dependencies_.log, videoOutboxBytes, socketBacklogBytes,
+                   {
+                       .keyFrameNeeded =
+                           [this] {
+                               if (capture_) {
+                                   capture_->requestKeyFrame();
+                               }
+                           },
+                       .transportSample =
+                           [this](std::size_t queuedFrames, double sendMilliseconds) {
+                               if (capture_) {
+                                   capture_->reportTransportSample(queuedFrames, sendMilliseconds);
+                               }
+                           },
+                       .handedOver = [this] { watchSocketBacklog(); },
+                   })
+    , errorReports_({
+          .clock = dependencies_.clock,
+          .log = dependencies_.log,
+          .machineName = [this] { return machineName(); },
+          .loadPending = dependencies_.loadPendingErrorReports,
+          .send = [this](const ClientErrorReportPayload& report,
+                         std::function<void(bool)> done) { sendErrorReport(report, std::move(done)); },
+      })
 {
     if (!dependencies_.direct) {
         return;
     }
     // The callbacks run on the direct transport's queue.
-    const MainThreadPoster post(this, dependencies_.scheduler);
+    const MainThreadPoster<ClientRelayConnection> post(this, dependencies_.scheduler);
     dependencies_.direct->setCallbacks({
         .onSignal =
             [post](const RelayMessage& signal) {
@@ -155,7 +148,7 @@ ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
             [post, input = dependencies_.remoteInput.get(),
              allowed = directInputAllowed_](const RelayMessage& message) {
                 // Input goes to the injector at once, without the hop, under the view-only rule.
-                if (message.type == wireName(Type::inputEvent) && message.input) {
+                if (message.is(Type::inputEvent) && message.input) {
                     if (allowed->load()) {
                         input->handle(*message.input);
                     }
@@ -181,9 +174,7 @@ ClientRelayConnection::~ClientRelayConnection()
 {
     // The direct transport's callbacks reach the injector, which goes with the connection;
     // none runs once reset returns. A capture is stopped before it goes, as always.
-    if (capture_) {
-        capture_->stop();
-    }
+    stopCapture();
     if (dependencies_.direct) {
         dependencies_.direct->reset();
     }
@@ -248,6 +239,7 @@ void ClientRelayConnection::start(const std::string& code, const std::optional<s
     recovering_ = recovering;
     socket_ = dependencies_.socketFactory();
     RelaySocket* socket = socket_.get();
+    videoOutbox_.attach(socket);
     socket->open(
         url, [this](const QByteArray& bytes) { receive(bytes); },
         [this, socket](const QString& error) { socketFailed(socket, error); });
@@ -258,8 +250,6 @@ void ClientRelayConnection::socketFailed(RelaySocket* socket, const QString& err
     log("CONNECTION", "disconnected error=" + error.toStdString());
     if (socket_.get() == socket) {
         retireSocket();
-        videoOutbox_.clear();
-        videoDraining_ = false;
     }
     raise(relayEvent::Disconnected{error.toStdString()});
 }
@@ -272,19 +262,15 @@ void ClientRelayConnection::stop()
         retireSocket();
     }
     e2ee_.reset();
-    if (capture_) {
-        capture_->stop();
-        capture_.reset();
-    }
+    stopCapture();
     activeCode_.clear();
     viewOnly_ = false;
     directConnected_ = false;
     relayVideoSuppressed_ = false;
     removeClientWhenSessionEnds_ = false;
     videoOutbox_.clear();
-    videoDraining_ = false;
     voiceFramesInFlight_ = 0;
-    systemAudioSubscriptions_.clear();
+    audioSubscriptions_.clear();
     if (eventHandler_) {
         raise(relayEvent::SystemAudioActive{false});
     }
@@ -295,6 +281,7 @@ void ClientRelayConnection::stop()
 
 void ClientRelayConnection::retireSocket()
 {
+    videoOutbox_.attach(nullptr);
     // Stopping may happen inside one of the socket's own callbacks: destroy it only after
     // that callback has returned.
     dependencies_.scheduler.post([retired = std::shared_ptr<RelaySocket>(socket_.release())] {});
@@ -409,7 +396,7 @@ void ClientRelayConnection::handleKeyExchange(const RelayMessage& message)
         return;
     }
     const std::string& sender = message.e2ee->senderId;
-    if (message.type == wireName(Type::e2eeHello)) {
+    if (message.is(Type::e2eeHello)) {
         auto key = e2ee_->keyForHello(*message.e2ee, trimmedViewerName(message));
         if (key) {
             auto reply = messageOfType(Type::e2eeKey, true);
@@ -455,7 +442,7 @@ void ClientRelayConnection::applicationDispatch(const RelayMessage& message, Ori
         handleRemovalRequest();
         return;
     case Type::errorReportCollect:
-        handleErrorReportCollect(message);
+        errorReports_.collect(message.errorReport);
         return;
     case Type::errorReportAccepted:
         raise(relayEvent::ErrorReportAccepted{message.errorReport ? message.errorReport->reportId : std::string(),
@@ -540,30 +527,18 @@ void ClientRelayConnection::handleAudioSubscription(const RelayMessage& message)
     }
     const auto& subscription = *message.audioSubscription;
     if (subscription.enabled) {
-        const auto rank = audioQualityRank(subscription.quality);
-        systemAudioSubscriptions_[subscriber] = kAudioQualities[rank];
+        audioSubscriptions_.subscribe(subscriber, subscription.quality);
     } else {
-        systemAudioSubscriptions_.erase(subscriber);
+        audioSubscriptions_.unsubscribe(subscriber);
     }
-    const std::string quality = effectiveAudioQuality();
-    const bool active = !systemAudioSubscriptions_.empty();
+    const std::string quality = audioSubscriptions_.effectiveQuality();
+    const bool active = audioSubscriptions_.isActive();
     if (capture_) {
         capture_->setSystemAudio(active, quality);
     }
     raise(relayEvent::SystemAudioActive{active});
     log("SYSTEM_AUDIO", "subscription updated subscriber=" + subscriber + " enabled=" + boolText(subscription.enabled) +
-                            " subscribers=" + std::to_string(systemAudioSubscriptions_.size()) + " quality=" + quality);
-}
-
-std::string ClientRelayConnection::effectiveAudioQuality() const
-{
-    std::size_t best = 0;
-    bool any = false;
-    for (const auto& [name, quality] : systemAudioSubscriptions_) {
-        best = any ? std::max(best, audioQualityRank(quality)) : audioQualityRank(quality);
-        any = true;
-    }
-    return any ? kAudioQualities[best] : "automatic";
+                            " subscribers=" + std::to_string(audioSubscriptions_.count()) + " quality=" + quality);
 }
 
 void ClientRelayConnection::handleRemovalRequest()
@@ -578,27 +553,6 @@ void ClientRelayConnection::handleRemovalRequest()
     sendApplication(status);
 }
 
-void ClientRelayConnection::handleErrorReportCollect(const RelayMessage& message)
-{
-    const auto now = dependencies_.clock.monotonicNow();
-    if (lastErrorReportCollect_ && now - *lastErrorReportCollect_ < errorReportCollectInterval) {
-        log("ERROR_REPORT", "collect_dropped reason=rate_limited");
-        return;
-    }
-    lastErrorReportCollect_ = now;
-    ClientErrorReportPayload report;
-    if (message.errorReport) {
-        report.reportId = message.errorReport->reportId;
-        report.requestedBy = message.errorReport->requestedBy;
-    }
-    report.component = "Client";
-    report.machineName = machineName();
-    report.version = build::kDisplayVersion;
-    report.createdAtUtc = formatIso8601Utc(dependencies_.clock.wallNow());
-    report.log = dependencies_.log.diagnosticSnapshot(errorReportLogBytes);
-    sendErrorReport(report);
-}
-
 void ClientRelayConnection::sendErrorReport(const ClientErrorReportPayload& report, std::function<void(bool)> done)
 {
     auto message = messageOfType(Type::errorReportSubmit, false);
@@ -611,156 +565,37 @@ void ClientRelayConnection::sendErrorReport(const ClientErrorReportPayload& repo
               }));
 }
 
-void ClientRelayConnection::submitPendingErrorReports()
-{
-    if (dependencies_.loadPendingErrorReports) {
-        submitNextPendingReport(dependencies_.loadPendingErrorReports(), 0);
-    }
-}
-
-void ClientRelayConnection::submitNextPendingReport(std::vector<ClientErrorReportPayload> reports, std::size_t next)
-{
-    if (next >= reports.size()) {
-        return;
-    }
-    const auto report = reports[next];
-    sendErrorReport(report, weakGuarded(this, [reports = std::move(reports), next](ClientRelayConnection& self,
-                                                                                 bool sent) {
-                        if (sent) {
-                            self.submitNextPendingReport(reports, next + 1);
-                        }
-                    }));
-}
-
 void ClientRelayConnection::startCapture()
 {
-    if (!dependencies_.captureFactory) {
-        return;
-    }
-    // The hooks run on the capture's queues.
-    const MainThreadPoster post(this, dependencies_.scheduler);
-    RelayCapture::Hooks hooks;
-    hooks.encodedFrame = [post](QByteArray frame, VideoFrameHeader::Kind kind, bool key, std::int64_t w,
-                                std::int64_t h, std::int64_t dw, std::int64_t dh) {
-        post([=](ClientRelayConnection& self) { self.sendVideoFrame(frame, kind, key, w, h, dw, dh); });
-    };
-    hooks.cursorPosition = [post](double x, double y) {
-        post([=](ClientRelayConnection& self) { self.sendCursorPosition(x, y); });
-    };
-    hooks.cursorShape = [post](bool visible, std::int64_t hx, std::int64_t hy, QByteArray png) {
-        post([=](ClientRelayConnection& self) { self.sendCursorShape(visible, hx, hy, png); });
-    };
-    hooks.screenInfo = [post](std::int64_t w, std::int64_t h, std::int64_t dw, std::int64_t dh) {
-        post([=](ClientRelayConnection& self) { self.sendScreenInfo(w, h, dw, dh); });
-    };
-    hooks.audioFrame = [post](ClientAudioFramePayload frame) {
-        post([frame = std::move(frame)](ClientRelayConnection& self) { self.sendAudioFrame(frame); });
-    };
-    capture_ = dependencies_.captureFactory(std::move(hooks));
-    if (capture_) {
-        capture_->start();
+    if (dependencies_.capture && !capture_) {
+        capture_ = dependencies_.capture->startCapture(*this);
     }
 }
 
-void ClientRelayConnection::sendVideoFrame(const QByteArray& frame, VideoFrameHeader::Kind kind, bool isKeyFrame,
-                                           std::int64_t width, std::int64_t height, std::int64_t displayWidth,
-                                           std::int64_t displayHeight)
+void ClientRelayConnection::stopCapture()
+{
+    if (capture_) {
+        capture_ = nullptr;
+        dependencies_.capture->stopCapture();
+    }
+}
+
+void ClientRelayConnection::sendVideoFrame(const EncodedVideoFrame& frame)
 {
     if (dependencies_.direct) {
-        if (const auto header = VideoFrameHeader::of(kind, isKeyFrame, 0, width, height, displayWidth, displayHeight,
-                                                     static_cast<std::size_t>(frame.size()))) {
-            dependencies_.direct->offerVideo(frame, *header);
+        if (const auto header = frame.header(0, static_cast<std::size_t>(frame.data.size()))) {
+            dependencies_.direct->offerVideo(frame.data, *header);
         }
     }
-    if (!socket_ || !e2ee_ || relayVideoSuppressed_) {
+    if (!socket_ || !e2ee_ || relayVideoSuppressed_ || !videoOutbox_.admits(frame.data.size(), frame.isKeyFrame)) {
         return;
     }
-    if (videoAwaitingKeyFrame_ && !isKeyFrame) {
-        return; // undecodable without the frames dropped before it
-    }
-    const std::int64_t waiting = videoOutboxSizeInBytes();
-    if (waiting + frame.size() > videoOutboxBytes) {
-        dropVideo(waiting);
-        if (!isKeyFrame) {
-            return;
-        }
-    }
-    videoAwaitingKeyFrame_ = false;
     ++videoSequence_;
-    const auto sealed = e2ee_->sealVideo(
-        std::span(reinterpret_cast<const std::uint8_t*>(frame.constData()), static_cast<std::size_t>(frame.size())),
-        {kind, isKeyFrame, videoSequence_, width, height, displayWidth, displayHeight});
-    if (!sealed) {
-        return;
+    QByteArray sealed(static_cast<qsizetype>(ClientSessionE2EE::sealedVideoSize(frame.data.size())), Qt::Uninitialized);
+    if (e2ee_->sealVideo(frame, videoSequence_,
+                         std::span(reinterpret_cast<std::uint8_t*>(sealed.data()), static_cast<std::size_t>(sealed.size())))) {
+        videoOutbox_.push(std::move(sealed));
     }
-    const bool queuedBefore = !videoOutbox_.empty();
-    const auto& bytes = sealed.value();
-    videoOutbox_.emplace_back(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-    if (queuedBefore && capture_) {
-        capture_->reportTransportSample(videoOutbox_.size(), 0);
-    }
-    if (!videoDraining_) {
-        videoDraining_ = true;
-        drainVideoOutbox();
-    }
-}
-
-void ClientRelayConnection::drainVideoOutbox()
-{
-    if (videoOutbox_.empty()) {
-        videoDraining_ = false;
-        return;
-    }
-    if (!socket_) {
-        videoOutbox_.clear();
-        videoDraining_ = false;
-        return;
-    }
-    const QByteArray frame = std::move(videoOutbox_.front());
-    videoOutbox_.pop_front();
-    const std::int64_t queued = socket_->bufferedBytes();
-    if (queued + frame.size() > socketBacklogBytes) {
-        dropVideo(queued);
-        videoDraining_ = false;
-        return;
-    }
-    const auto started = dependencies_.clock.monotonicNow();
-    socket_->sendBinary(frame, [this, started](bool sent) {
-        if (!sent) {
-            videoOutbox_.clear();
-            videoDraining_ = false;
-            return;
-        }
-        watchSocketBacklog();
-        if (capture_) {
-            const std::chrono::duration<double, std::milli> elapsed = dependencies_.clock.monotonicNow() - started;
-            capture_->reportTransportSample(videoOutbox_.size(), elapsed.count());
-        }
-        drainVideoOutbox();
-    });
-    watchSocketBacklog();
-}
-
-void ClientRelayConnection::dropVideo(std::int64_t queuedBytes)
-{
-    videoOutbox_.clear();
-    if (videoAwaitingKeyFrame_) {
-        return;
-    }
-    videoAwaitingKeyFrame_ = true;
-    log("CONNECTION", "send_dropped kind=video queued_bytes=" + std::to_string(queuedBytes));
-    if (capture_) {
-        capture_->requestKeyFrame();
-    }
-}
-
-std::int64_t ClientRelayConnection::videoOutboxSizeInBytes() const
-{
-    std::int64_t bytes = 0;
-    for (const auto& frame : videoOutbox_) {
-        bytes += frame.size();
-    }
-    return bytes;
 }
 
 bool ClientRelayConnection::socketHasRoom(std::string_view kind, qsizetype bytes, std::int64_t limit)
@@ -782,7 +617,7 @@ void ClientRelayConnection::watchSocketBacklog()
     if (socketStallCheck_.isActive()) {
         return;
     }
-    socketStallCheck_ = dependencies_.scheduler.schedule(socketStallTimeout, [this, watched = socket_.get()] {
+    socketStallCheck_ = dependencies_.scheduler.postDelayed(socketStallTimeout, [this, watched = socket_.get()] {
         if (socket_.get() != watched) {
             return;
         }
@@ -833,11 +668,7 @@ void ClientRelayConnection::sendAudioFrame(const ClientAudioFramePayload& frame)
 {
     auto message = messageOfType(Type::audioFrame, false);
     message.audioFrame = frame;
-    std::vector<std::string> subscribers;
-    for (const auto& [name, quality] : systemAudioSubscriptions_) {
-        subscribers.push_back(name);
-    }
-    message.targetViewerIds = std::move(subscribers);
+    message.targetViewerIds = audioSubscriptions_.viewers();
     sendApplication(message);
 }
 
@@ -968,8 +799,7 @@ void ClientRelayConnection::sendVoiceCall(const VoiceCallPayload& payload)
 
 RelayMessage ClientRelayConnection::messageOfType(RelayMessageType type, bool withSessionCode) const
 {
-    RelayMessage message;
-    message.type = wireName(type);
+    RelayMessage message = RelayMessage::of(type);
     if (withSessionCode) {
         message.sessionCode = activeCode_;
     }
@@ -979,7 +809,7 @@ RelayMessage ClientRelayConnection::messageOfType(RelayMessageType type, bool wi
 void ClientRelayConnection::sendApplication(const RelayMessage& message, std::function<void(bool)> done)
 {
     if (dependencies_.direct) {
-        const bool pointer = message.type == wireName(Type::audioFrame);
+        const bool pointer = message.is(Type::audioFrame);
         const bool sent = pointer ? dependencies_.direct->offerPointer(message) : dependencies_.direct->offerControl(message);
         if (sent) {
             if (done) {
@@ -1018,7 +848,7 @@ void ClientRelayConnection::sendPlain(const RelayMessage& message, std::function
     const QByteArray bytes = utf8Bytes(RelayMessageCodec::encode(message));
     // Error reports are the bulky messages that can wait for a later session (the pending
     // store) or be asked for again; everything else has only the hard limit.
-    const bool report = message.type == wireName(Type::errorReportSubmit);
+    const bool report = message.is(Type::errorReportSubmit);
     if (!socketHasRoom(report ? "error_report" : message.type, bytes.size(),
                        report ? socketBacklogBytes : socketBacklogHardBytes)) {
         if (done) {

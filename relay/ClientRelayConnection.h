@@ -4,14 +4,19 @@
 #include "platform/Clock.h"
 #include "platform/HostInfo.h"
 #include "platform/Scheduler.h"
+#include "relay/AudioSubscriptions.h"
 #include "relay/ClientRelayEvent.h"
 #include "relay/ClientSessionE2EE.h"
+#include "relay/EncodedVideoFrame.h"
+#include "relay/ErrorReportSubmitter.h"
 #include "relay/RelayCapture.h"
+#include "relay/RelayCaptureControl.h"
 #include "relay/RelayDirectTransport.h"
 #include "relay/RelayMessage.h"
 #include "relay/RelayMessageType.h"
 #include "relay/RelayRemoteInput.h"
 #include "relay/RelaySocket.h"
+#include "relay/VideoOutbox.h"
 
 #include <QObject>
 #include <QString>
@@ -33,8 +38,9 @@ namespace doorwarden {
 
 // The client's one link to the relay: registers the support code, runs the end-to-end key
 // exchange with each viewer, turns incoming messages into ClientRelayEvents for the model,
-// handles input, video control and audio subscriptions itself, sends the model's messages
-// (encrypted, direct first) and streams the sealed video. Main thread only.
+// routes input to the injector and video control and audio subscriptions to the capture the
+// session runs for it, sends the model's messages (encrypted, direct first) and the sealed
+// video. Main thread only.
 //
 // Messages that act on the customer's machine or data are obeyed only when they arrive
 // encrypted or on the direct control channel, never as plain relay messages.
@@ -53,13 +59,8 @@ public:
     static constexpr std::int64_t socketBacklogBytes = 32 * 1024 * 1024;
     static constexpr std::int64_t socketBacklogHardBytes = 48 * 1024 * 1024;
     static constexpr std::chrono::seconds socketStallTimeout{30};
-    // Sealed frames waiting for their turn. Past it the waiting frames are dropped and the
-    // relay path waits for the key frame it asks the capture for.
+    // Sealed frames waiting for their turn (see VideoOutbox).
     static constexpr std::int64_t videoOutboxBytes = 8 * 1024 * 1024;
-    // "error_report_collect" is answered at most once per interval; a report's log part is cut
-    // to its newest whole lines within errorReportLogBytes.
-    static constexpr std::chrono::seconds errorReportCollectInterval{60};
-    static constexpr std::size_t errorReportLogBytes = 1024 * 1024;
 
     struct Dependencies {
         Scheduler& scheduler;
@@ -69,7 +70,7 @@ public:
         RandomSource& random;
         SocketFactory socketFactory;
         std::unique_ptr<RelayRemoteInput> remoteInput;
-        RelayCaptureFactory captureFactory;       // empty: no capture is started
+        RelayCaptureControl* capture = nullptr;   // absent: no capture is started
         RelayDirectTransport* direct = nullptr;   // absent: every message goes over the relay
         std::function<bool()> canRemoveClient;    // whether the client may remove itself now
         std::function<QString(std::string_view key)> localizedText;
@@ -115,13 +116,11 @@ public:
     void sendVoiceCall(const VoiceCallPayload& payload);
     // Plain "error_report_submit"; `done` learns whether the socket took it.
     void sendErrorReport(const ClientErrorReportPayload& report, std::function<void(bool sent)> done = {});
-    // Sends the stored pending reports in order, each after the previous one left; they stay
-    // stored until the relay accepts them.
-    void submitPendingErrorReports();
+    // The collected and the stored reports.
+    ErrorReportSubmitter& errorReports() { return errorReports_; }
 
     // Fed by the capture (after the hop to the main thread).
-    void sendVideoFrame(const QByteArray& frame, VideoFrameHeader::Kind kind, bool isKeyFrame, std::int64_t width,
-                        std::int64_t height, std::int64_t displayWidth, std::int64_t displayHeight);
+    void sendVideoFrame(const EncodedVideoFrame& frame);
     void sendCursorPosition(double x, double y);
     void sendCursorShape(bool visible, std::int64_t hotspotX, std::int64_t hotspotY, const QByteArray& png);
     void sendScreenInfo(std::int64_t width, std::int64_t height, std::int64_t displayWidth,
@@ -139,8 +138,9 @@ public:
     std::size_t approvedViewers() const { return approvedViewers_; }
     bool relayVideoSuppressed() const { return relayVideoSuppressed_; }
     std::size_t videoOutboxSize() const { return videoOutbox_.size(); }
+    const VideoOutbox& videoOutbox() const { return videoOutbox_; }
     int voiceFramesInFlight() const { return voiceFramesInFlight_; }
-    const std::map<std::string, std::string>& systemAudioSubscriptions() const { return systemAudioSubscriptions_; }
+    const AudioSubscriptions& audioSubscriptions() const { return audioSubscriptions_; }
     const ClientSessionE2EE* encryptionSession() const { return e2ee_.get(); }
 
 private:
@@ -158,14 +158,8 @@ private:
     void enableRemoteInput(bool enabled);
     void handleAudioSubscription(const RelayMessage& message);
     void handleRemovalRequest();
-    void handleErrorReportCollect(const RelayMessage& message);
-    void submitNextPendingReport(std::vector<ClientErrorReportPayload> reports, std::size_t next);
     void startCapture();
-    void drainVideoOutbox();
-    // Drops the waiting frames (and the one at hand) and skips frames until a key frame;
-    // logs once per such stretch.
-    void dropVideo(std::int64_t queuedBytes);
-    std::int64_t videoOutboxSizeInBytes() const;
+    void stopCapture();
     // Whether `bytes` more fit below `limit` in the socket's backlog; logs the drop when not.
     bool socketHasRoom(std::string_view kind, qsizetype bytes, std::int64_t limit);
     // Starts the stall timer when the socket's backlog is over socketBacklogBytes, stops it
@@ -180,20 +174,18 @@ private:
     RelayMessage messageOfType(RelayMessageType type, bool withSessionCode) const;
     void raise(const ClientRelayEvent& event);
     void log(const std::string& category, const std::string& message);
-    std::string effectiveAudioQuality() const;
 
     Dependencies dependencies_;
+    // Before the socket: the socket's send completions reach the outbox.
+    VideoOutbox videoOutbox_;
     std::unique_ptr<RelaySocket> socket_;
     std::unique_ptr<ClientSessionE2EE> e2ee_;
-    std::unique_ptr<RelayCapture> capture_;
+    RelayCapture* capture_ = nullptr; // the session's, while it runs
     std::string activeCode_;
     bool recovering_ = false;
     std::uint32_t videoSequence_ = 0;
-    std::deque<QByteArray> videoOutbox_;
-    bool videoDraining_ = false;
-    bool videoAwaitingKeyFrame_ = false; // frames were dropped: the next one sent is a key frame
+    ErrorReportSubmitter errorReports_;
     TaskHandle socketStallCheck_;
-    std::optional<Clock::MonotonicTime> lastErrorReportCollect_;
     bool viewOnly_ = false;
     // Whether remote input is obeyed, as last told to the injector: the gate of input on the
     // direct transport's queue, which reads this flag and never the connection.
@@ -202,7 +194,7 @@ private:
     bool directConnected_ = false;
     bool relayVideoSuppressed_ = false;
     bool removeClientWhenSessionEnds_ = false;
-    std::map<std::string, std::string> systemAudioSubscriptions_;
+    AudioSubscriptions audioSubscriptions_;
     EventHandler eventHandler_;
     int voiceFramesInFlight_ = 0;
 };

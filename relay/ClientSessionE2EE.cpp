@@ -170,34 +170,33 @@ E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::decrypt(const ClientE2e
     return opened;
 }
 
-E2eeResult<std::vector<std::uint8_t>> ClientSessionE2EE::sealVideo(std::span<const std::uint8_t> frame,
-                                                                   const VideoFrame& info)
+E2eeResult<std::size_t> ClientSessionE2EE::sealVideo(const EncodedVideoFrame& frame, std::uint32_t sequence,
+                                                    std::span<std::uint8_t> out)
 {
     if (readyPeers_.empty()) {
         return ClientE2eeError::keyUnavailable;
     }
-    constexpr std::size_t kCounterSize = 8;
-    const std::size_t bodyLength = kCounterSize + frame.size() + std::tuple_size_v<aesGcm::Tag>;
-    const auto header = VideoFrameHeader::of(info.kind, info.isKeyFrame, info.sequence, info.width, info.height,
-                                             info.displayWidth, info.displayHeight, bodyLength);
-    if (!header || frame.size() > INT_MAX) {
+    const auto frameBytes = static_cast<std::size_t>(frame.data.size());
+    const std::size_t bodyLength = kVideoCounterSize + frameBytes + kVideoTagSize;
+    const auto header = frame.header(sequence, bodyLength);
+    if (!header || frameBytes > INT_MAX || out.size() != sealedVideoSize(frameBytes)) {
         return ClientE2eeError::invalidFrame;
     }
 
     const auto counter = nextCounter();
-    std::vector<std::uint8_t> sealed(VideoFrameHeader::size + bodyLength);
-    header->write(std::span<std::uint8_t, VideoFrameHeader::size>(sealed.data(), VideoFrameHeader::size));
-    auto* body = sealed.data() + VideoFrameHeader::size;
-    for (std::size_t i = 0; i < kCounterSize; ++i) {
+    header->write(out.first<VideoFrameHeader::size>());
+    auto* body = out.data() + VideoFrameHeader::size;
+    for (std::size_t i = 0; i < kVideoCounterSize; ++i) {
         body[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(counter) >> (56 - 8 * i));
     }
-    const std::span<std::uint8_t> ciphertext(body + kCounterSize, frame.size());
+    const std::span<std::uint8_t> ciphertext(body + kVideoCounterSize, frameBytes);
     const auto tag = aesGcm::seal(groupKey_, e2ee::dataNonce(e2ee::kClientSenderId, counter),
                                   bytesOf(e2ee::dataAssociatedData(epoch_, e2ee::kClientSenderId, counter,
                                                                    e2ee::videoDescriptor(*header))),
-                                  frame, ciphertext);
+                                  std::span(reinterpret_cast<const std::uint8_t*>(frame.data.constData()), frameBytes),
+                                  ciphertext);
     std::copy(tag.begin(), tag.end(), ciphertext.end());
-    return sealed;
+    return out.size();
 }
 
 } // namespace doorwarden

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "relay/ClientE2eeError.h"
+#include "relay/EncodedVideoFrame.h"
 #include "relay/VideoFrameHeader.h"
 #include "relay/crypto/AesGcm.h"
 #include "relay/crypto/P256KeyPair.h"
@@ -35,6 +36,9 @@ public:
     static constexpr std::size_t kMaxKeyedViewers = 8;
     // Distinct refused senders remembered for the log; later ones are not logged.
     static constexpr std::size_t kMaxLoggedRefusals = 64;
+    // The parts of a sealed video frame around its ciphertext.
+    static constexpr std::size_t kVideoCounterSize = 8;
+    static constexpr std::size_t kVideoTagSize = std::tuple_size_v<aesGcm::Tag>;
 
     struct ReadyOutcome {
         bool accepted = false;
@@ -43,15 +47,6 @@ public:
         std::string viewerName;                 // as given with the viewer's hello
     };
 
-    struct VideoFrame {
-        VideoFrameHeader::Kind kind = VideoFrameHeader::Kind::h264AccessUnit;
-        bool isKeyFrame = false;
-        std::uint32_t sequence = 0;
-        std::int64_t width = 0;
-        std::int64_t height = 0;
-        std::int64_t displayWidth = 0;
-        std::int64_t displayHeight = 0;
-    };
 
     // A fresh participant id, key pair, group key and epoch, drawn from `random` (which must
     // outlive the session; it also supplies the nonces of wrapped keys). `admittedViewers`
@@ -96,9 +91,17 @@ public:
     // counter is recorded only on success.
     E2eeResult<std::vector<std::uint8_t>> decrypt(const ClientE2eePayload& data);
 
-    // The relay video frame: the 44-byte header, then the counter (8 bytes, big-endian), the
-    // ciphertext and the 16-byte tag.
-    E2eeResult<std::vector<std::uint8_t>> sealVideo(std::span<const std::uint8_t> frame, const VideoFrame& info);
+    // The size of the relay video frame that seals a body of `frameBytes` bytes.
+    static constexpr std::size_t sealedVideoSize(std::size_t frameBytes)
+    {
+        return VideoFrameHeader::size + kVideoCounterSize + frameBytes + kVideoTagSize;
+    }
+
+    // Writes the relay video frame of `frame`, numbered `sequence`, into `out`, which must be
+    // sealedVideoSize(frame.data.size()) bytes long: the 44-byte header, then the counter (8
+    // bytes, big-endian), the ciphertext and the 16-byte tag. Returns the bytes written.
+    E2eeResult<std::size_t> sealVideo(const EncodedVideoFrame& frame, std::uint32_t sequence,
+                                      std::span<std::uint8_t> out);
 
 private:
     struct KeyedViewer {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relay/VideoFrameHeader.h"
+#include "relay/EncodedVideoFrame.h"
 #include "relay/payload/ClientAudioFramePayload.h"
 #include "relay/payload/ClientVideoStatsPayload.h"
 
@@ -13,9 +13,10 @@
 
 namespace doorwarden {
 
-// What the relay connection asks of the screen capture: it starts one when the first viewer
-// is ready, steers it from the viewer's requests and feeds it transport and playback
-// statistics. The calls are made on the main thread; the capture hops to its own queue.
+// What the relay connection asks of the screen capture, which the session runs for it once the
+// first viewer is ready (see RelayCaptureControl): steering from the viewer's requests, and
+// transport and playback statistics. The calls are made on the main thread; the capture hops to
+// its own queue.
 // start() and stop() alternate, start first; the capture is destroyed only after stop().
 class RelayCapture {
 public:
@@ -24,9 +25,7 @@ public:
     // The hooks touch neither the connection nor its state: they post work to the main
     // thread, which drops it when the connection is gone.
     struct Hooks {
-        std::function<void(QByteArray frame, VideoFrameHeader::Kind kind, bool isKeyFrame, std::int64_t width,
-                           std::int64_t height, std::int64_t displayWidth, std::int64_t displayHeight)>
-            encodedFrame;
+        std::function<void(EncodedVideoFrame frame)> encodedFrame;
         std::function<void(double x, double y)> cursorPosition;
         std::function<void(bool visible, std::int64_t hotspotX, std::int64_t hotspotY, QByteArray png)> cursorShape;
         std::function<void(std::int64_t width, std::int64_t height, std::int64_t displayWidth,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "relay/RelayMessageType.h"
 #include "relay/payload/ClientAudioFramePayload.h"
 #include "relay/payload/ClientAudioSubscriptionPayload.h"
 #include "relay/payload/ClientClipboardPayload.h"
@@ -64,6 +65,11 @@ struct RelayMessage {
     std::optional<ClientP2PSignalPayload> p2p;
     // Set on the direct control channel when the sender wants an acknowledgement; 0: none.
     std::int64_t directSequence = 0;
+
+    // A message of `messageType` with no other field set.
+    static RelayMessage of(RelayMessageType messageType);
+    // Whether the message is of `messageType` (false for a type the client does not know).
+    bool is(RelayMessageType messageType) const;
 
     bool operator==(const RelayMessage&) const = default;
 };

@@ -1,5 +1,7 @@
 #include "platform/fake/ManualScheduler.h"
 
+#include "platform/ThreadCheck.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -16,10 +18,10 @@ public:
     void cancel() override { cancelled = true; }
     bool isActive() const override { return !cancelled && !done; }
 
-    const Work work;
+    Work work; // run only by the advancing thread
     const Duration interval; // zero for one-shot work
     std::atomic<bool> cancelled{false};
-    bool done = false;
+    std::atomic<bool> done{false}; // a one-shot that has started, or the scheduler is gone
 };
 
 ManualScheduler::ManualScheduler(ManualClock& clock)
@@ -27,22 +29,34 @@ ManualScheduler::ManualScheduler(ManualClock& clock)
 {
 }
 
-ManualScheduler::~ManualScheduler() = default;
-
-TaskHandle ManualScheduler::schedule(Duration delay, Work work)
+ManualScheduler::~ManualScheduler()
 {
-    return TaskHandle(enqueue(delay, Duration::zero(), std::move(work)));
-}
-
-TaskHandle ManualScheduler::scheduleRepeating(Duration interval, Work work)
-{
-    interval = std::max(interval, kMinimumInterval);
-    return TaskHandle(enqueue(interval, interval, std::move(work)));
+    for (const auto& entry : entries_) {
+        entry.task->done = true;
+    }
 }
 
 void ManualScheduler::post(Work work)
 {
     enqueue(Duration::zero(), Duration::zero(), std::move(work));
+}
+
+TaskHandle ManualScheduler::postDelayed(Duration delay, Work work)
+{
+    DOORWARDEN_ASSERT_ON(*this);
+    return TaskHandle(enqueue(delay, Duration::zero(), std::move(work)));
+}
+
+TaskHandle ManualScheduler::postRepeating(Duration interval, Work work)
+{
+    DOORWARDEN_ASSERT_ON(*this);
+    interval = std::max(interval, kMinimumInterval);
+    return TaskHandle(enqueue(interval, interval, std::move(work)));
+}
+
+bool ManualScheduler::isCurrent() const
+{
+    return std::this_thread::get_id() == thread_;
 }
 
 std::shared_ptr<ManualScheduler::TaskState> ManualScheduler::enqueue(Duration delay, Duration interval, Work work)
@@ -60,6 +74,7 @@ void ManualScheduler::enqueueLocked(Duration due, std::shared_ptr<TaskState> tas
 
 void ManualScheduler::advanceBy(Duration step)
 {
+    DOORWARDEN_ASSERT_ON(*this);
     Duration deadline;
     {
         std::lock_guard lock(mutex_);

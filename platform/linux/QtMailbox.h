@@ -1,9 +1,10 @@
 #pragma once
 
+#include "platform/Task.h"
+
 #include <QObject>
 
 #include <deque>
-#include <functional>
 #include <mutex>
 
 namespace doorwarden {
@@ -19,7 +20,7 @@ class QtMailbox final : public QObject {
     Q_OBJECT
 
 public:
-    using Work = std::function<void()>;
+    using Work = Task;
 
     explicit QtMailbox(QObject* parent = nullptr);
     ~QtMailbox() override;

@@ -1,19 +1,27 @@
 #include "platform/linux/QtScheduler.h"
 
-#include <QMetaObject>
+#include "platform/ThreadCheck.h"
+
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 namespace doorwarden {
 
+// One piece of delayed or repeating work and its timer. The timer belongs to the scheduler's
+// thread and is touched only there: cancelled or released on another thread, the task is only
+// marked, and its timer removes itself the next time it fires.
 class QtScheduler::TaskState final : public TaskHandle::State,
                                      public std::enable_shared_from_this<TaskState> {
 public:
     TaskState(QObject* context, bool repeating, Work work)
-        : work_(std::make_shared<const Work>(std::move(work)))
+        : work_(std::make_shared<Work>(std::move(work)))
         , timer_(new QTimer(context))
+        , thread_(context->thread())
+        , repeating_(repeating)
     {
         timer_->setSingleShot(!repeating);
         timer_->setTimerType(Qt::PreciseTimer);
@@ -22,7 +30,7 @@ public:
     ~TaskState() override
     {
         // The timer may be emitting the very signal that led here.
-        if (timer_) {
+        if (onTimerThread() && timer_) {
             timer_->stop();
             timer_->deleteLater();
         }
@@ -30,31 +38,44 @@ public:
 
     void start(std::chrono::milliseconds interval)
     {
-        QObject::connect(timer_, &QTimer::timeout, timer_, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
+        QTimer* const timer = timer_;
+        QObject::connect(timer, &QTimer::timeout, timer, [weak = weak_from_this(), timer] {
+            const auto self = weak.lock();
+            const bool runs = self && !self->cancelled_;
+            if (!runs || !self->repeating_) {
+                // Nothing more for this timer to do; it goes after this signal.
+                timer->stop();
+                timer->deleteLater();
+            }
+            if (runs) {
                 self->fire();
             }
         });
-        timer_->start(interval);
+        // The scheduler's destruction takes its timers along: the work will not run.
+        QObject::connect(timer, &QObject::destroyed, [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->timerGone_ = true;
+            }
+        });
+        timer->start(interval);
     }
 
     void cancel() override
     {
         cancelled_ = true;
-        if (timer_) {
+        if (onTimerThread() && timer_) {
             timer_->stop();
         }
     }
 
-    bool isActive() const override { return !cancelled_ && !done_ && timer_; }
+    bool isActive() const override { return !cancelled_ && !done_ && !timerGone_; }
 
 private:
+    bool onTimerThread() const { return QThread::currentThread() == thread_; }
+
     void fire()
     {
-        if (cancelled_) {
-            return;
-        }
-        if (timer_->isSingleShot()) {
+        if (!repeating_) {
             done_ = true;
         }
         // Keep the work alive even if running it releases the last handle.
@@ -62,24 +83,39 @@ private:
         (*work)();
     }
 
-    const std::shared_ptr<const Work> work_;
-    QPointer<QTimer> timer_; // owned by the scheduler's context; null once the scheduler is gone
-    bool cancelled_ = false;
-    bool done_ = false;
+    const std::shared_ptr<Work> work_;
+    QPointer<QTimer> timer_; // owned by the scheduler's context; touched only on its thread
+    QThread* const thread_;
+    const bool repeating_;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> done_{false};
+    std::atomic<bool> timerGone_{false};
 };
 
 QtScheduler::QtScheduler() = default;
 
 QtScheduler::~QtScheduler() = default;
 
-TaskHandle QtScheduler::schedule(Duration delay, Work work)
+void QtScheduler::post(Work work)
 {
+    mailbox_.post(std::move(work));
+}
+
+TaskHandle QtScheduler::postDelayed(Duration delay, Work work)
+{
+    DOORWARDEN_ASSERT_ON(*this);
     return start(std::max(delay, Duration::zero()), false, std::move(work));
 }
 
-TaskHandle QtScheduler::scheduleRepeating(Duration interval, Work work)
+TaskHandle QtScheduler::postRepeating(Duration interval, Work work)
 {
+    DOORWARDEN_ASSERT_ON(*this);
     return start(std::max(interval, kMinimumInterval), true, std::move(work));
+}
+
+bool QtScheduler::isCurrent() const
+{
+    return QThread::currentThread() == context_.thread();
 }
 
 TaskHandle QtScheduler::start(Duration interval, bool repeating, Work work)
@@ -88,11 +124,6 @@ TaskHandle QtScheduler::start(Duration interval, bool repeating, Work work)
     // QTimer counts whole milliseconds: round up so that work never runs early.
     state->start(std::chrono::ceil<std::chrono::milliseconds>(interval));
     return TaskHandle(state);
-}
-
-void QtScheduler::post(Work work)
-{
-    mailbox_.post(std::move(work));
 }
 
 } // namespace doorwarden

@@ -7,11 +7,13 @@
 #include "core/ClientPersistentSession.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/FakeLoginItem.h"
+#include "platform/fake/FakeSessionEnvironment.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "relay/FakeRelaySocket.h"
+#include "relay/RelayConnectionDependencies.h"
 #include "relay/RelayFakes.h"
 #include "relay/RelayMessageType.h"
 
@@ -232,21 +234,9 @@ public:
     {
         auto remoteInput = std::make_unique<FakeRemoteInput>();
         input = remoteInput.get();
-        ClientRelayConnection::Dependencies relay{
-            .scheduler = scheduler,
-            .clock = clock,
-            .log = log,
-            .host = host,
-            .random = RandomSource::system(),
-            .socketFactory = sockets.factory(),
-            .remoteInput = std::move(remoteInput),
-            .captureFactory = {},
-            .direct = nullptr,
-            .canRemoveClient = {},
-            .localizedText = {},
-            .loadPendingErrorReports = {},
-            .relayEndpoint = kEndpoint,
-        };
+        auto relay = RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(), kEndpoint)
+                         .remoteInput(std::move(remoteInput))
+                         .take();
         std::function<bool()> removeApplication;
         if (options.removal != Removal::unavailable) {
             removeApplication = [this, ok = options.removal == Removal::succeeds] {
@@ -265,7 +255,10 @@ public:
             .permissionProbe = probe,
             .texts = texts,
             .random = RandomSource::system(),
+            .environment = environment,
+            .threads = threads,
             .relay = std::move(relay),
+            .makeCapture = {},
             .removeApplication = std::move(removeApplication),
             .showAlert =
                 [this](const QString& title, const QString& message, const QString& button) {
@@ -309,31 +302,24 @@ public:
 
     FakeRelaySocketPeer& socket() { return sockets.last(); }
 
-    static RelayMessage message(RelayMessageType type)
-    {
-        RelayMessage out;
-        out.type = std::string(wireName(type));
-        return out;
-    }
-
     // A relay message on the current socket, and whatever work it leads to right away.
     void deliver(const RelayMessage& value)
     {
         socket().deliver(value);
         scheduler.runUntilIdle();
     }
-    void deliver(RelayMessageType type) { deliver(message(type)); }
+    void deliver(RelayMessageType type) { deliver(RelayMessage::of(type)); }
 
     void sessionCreated(const std::string& code = kCode, std::optional<std::string> resumeToken = std::nullopt)
     {
-        auto m = message(RelayMessageType::sessionCreated);
+        auto m = RelayMessage::of(RelayMessageType::sessionCreated);
         m.sessionCode = code;
         m.resumeToken = std::move(resumeToken);
         deliver(m);
     }
     void relayError(const std::string& statusCode)
     {
-        auto m = message(RelayMessageType::error);
+        auto m = RelayMessage::of(RelayMessageType::error);
         m.statusCode = statusCode;
         deliver(m);
     }
@@ -372,7 +358,7 @@ public:
     {
         std::vector<RelayMessage> out;
         for (const auto& m : peer.texts()) {
-            if (m && m->type == wireName(type)) {
+            if (m && m->is(type)) {
                 out.push_back(*m);
             }
         }
@@ -458,6 +444,9 @@ public:
 
     ManualClock clock;
     ManualScheduler scheduler{clock};
+    // Every worker thread on the same virtual time as the main thread.
+    ThreadContext threads = ThreadContext::withWorkersOn(scheduler, scheduler);
+    FakeSessionEnvironment environment;
     FakeHostInfo host;
     ClientDiagnosticLog log{clock, host};
     MemoryPreferences preferences;

@@ -15,6 +15,7 @@
 #include "relay/Base64.h"
 #include "relay/ClientSessionE2EE.h"
 #include "relay/E2eeProtocol.h"
+#include "relay/EncodedVideoFrame.h"
 #include "relay/VideoFrameHeader.h"
 #include "relay/crypto/AesGcm.h"
 #include "relay/crypto/P256KeyPair.h"
@@ -478,29 +479,32 @@ private:
 
     void sealVideo()
     {
-        ClientSessionE2EE::VideoFrame info;
+        EncodedVideoFrame info;
         info.kind = in_.ConsumeBool() ? VideoFrameHeader::Kind::h264AccessUnit : VideoFrameHeader::Kind::jpegImage;
         info.isKeyFrame = in_.ConsumeBool();
-        info.sequence = in_.ConsumeIntegral<std::uint32_t>();
+        const auto sequence = in_.ConsumeIntegral<std::uint32_t>();
         info.width = dimension();
         info.height = dimension();
         info.displayWidth = dimension();
         info.displayHeight = dimension();
         const Bytes frame = in_.ConsumeBytes<std::uint8_t>(in_.ConsumeIntegralInRange(0, 512));
+        info.data = QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size()));
 
         auto fits = [](std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
         const bool acceptable = fits(info.width) && fits(info.height) && fits(info.displayWidth) &&
                                 fits(info.displayHeight);
-        const auto sealed = session_.sealVideo(frame, info);
-        require(sealed.ok() == acceptable);
-        if (!sealed.ok()) {
-            require(sealed.error() == ClientE2eeError::invalidFrame);
+        Bytes sealed(ClientSessionE2EE::sealedVideoSize(frame.size()));
+        const auto written = session_.sealVideo(info, sequence, sealed);
+        require(written.ok() == acceptable);
+        if (!written.ok()) {
+            require(written.error() == ClientE2eeError::invalidFrame);
             return;
         }
-        const std::span<const std::uint8_t> bytes(sealed.value());
+        require(written.value() == sealed.size());
+        const std::span<const std::uint8_t> bytes(sealed);
         const auto header = VideoFrameHeader::read(bytes);
         require(header.has_value() && header->kind == info.kind && header->isKeyFrame == info.isKeyFrame &&
-                header->sequence == info.sequence && header->width == info.width && header->height == info.height &&
+                header->sequence == sequence && header->width == info.width && header->height == info.height &&
                 header->displayWidth == info.displayWidth && header->displayHeight == info.displayHeight &&
                 header->bodyLength == bytes.size() - VideoFrameHeader::size &&
                 header->bodyLength == 8 + frame.size() + 16);

@@ -9,6 +9,7 @@
 #include "platform/linux/SystemClock.h"
 #include "relay/ClientRelayConnection.h"
 #include "relay/QtRelaySocket.h"
+#include "relay/RelayConnectionDependencies.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/RelayMessageType.h"
 #include "relay/RelayTlsConfiguration.h"
@@ -47,21 +48,10 @@ protected:
         auto input = std::make_unique<FakeRemoteInput>();
         remoteInput = input.get();
         auto tls = RelayTlsConfiguration::make(trustedCa);
-        return std::make_unique<ClientRelayConnection>(ClientRelayConnection::Dependencies{
-            .scheduler = scheduler,
-            .clock = SystemClock::instance(),
-            .log = ClientDiagnosticLog::shared(),
-            .host = host,
-            .random = RandomSource::system(),
-            .socketFactory = [tls] { return std::make_unique<QtRelaySocket>(*tls); },
-            .remoteInput = std::move(input),
-            .captureFactory = {},
-            .direct = nullptr,
-            .canRemoveClient = [] { return false; },
-            .localizedText = [](std::string_view key) { return QString::fromUtf8(key.data(), qsizetype(key.size())); },
-            .loadPendingErrorReports = {},
-            .relayEndpoint = endpoint,
-        });
+        return RelayConnectionDependencies(scheduler, SystemClock::instance(), ClientDiagnosticLog::shared(), host,
+                                           [tls] { return std::make_unique<QtRelaySocket>(*tls); }, endpoint)
+            .remoteInput(std::move(input))
+            .build();
     }
 
     template <typename Event>
@@ -148,7 +138,8 @@ TEST_F(RelaySessionTest, ViewerAndClientRunASecuredSessionThroughTheRelay)
     // Video through the outbox, in order, opened by the viewer.
     for (int i = 0; i < 3; ++i) {
         QByteArray frame(250 * 1024, static_cast<char>('a' + i));
-        connection->sendVideoFrame(frame, VideoFrameHeader::Kind::h264AccessUnit, i == 0, 1920, 1080, 1920, 1080);
+        connection->sendVideoFrame({.data = frame, .kind = VideoFrameHeader::Kind::h264AccessUnit, .isKeyFrame = i == 0,
+                                    .width = 1920, .height = 1080, .displayWidth = 1920, .displayHeight = 1080});
     }
     ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^video frame=3 ")).isEmpty());
     EXPECT_EQ(viewer.countLines(QStringLiteral("^video frame=\\d+ kind=h264 key=\\d bytes=256000 width=1920 height=1080$")), 3);

@@ -36,7 +36,7 @@ public:
 private:
     void step(int remaining)
     {
-        task_ = scheduler_.schedule(1s, [this, remaining] {
+        task_ = scheduler_.postDelayed(1s, [this, remaining] {
             onTick_(remaining - 1);
             if (remaining > 1) {
                 step(remaining - 1);
@@ -73,12 +73,12 @@ TEST_F(ManualSchedulerTest, TenSecondCountdownRunsOnVirtualTime)
 TEST_F(ManualSchedulerTest, CancelledWorkNeverRuns)
 {
     int runs = 0;
-    TaskHandle cancelled = scheduler.schedule(1s, [&] { runs += 1; });
-    TaskHandle replaced = scheduler.schedule(1s, [&] { runs += 10; });
-    TaskHandle replacement = scheduler.schedule(2s, [&] { runs += 100; });
-    TaskHandle repeating = scheduler.scheduleRepeating(1s, [&] { runs += 1000; });
+    TaskHandle cancelled = scheduler.postDelayed(1s, [&] { runs += 1; });
+    TaskHandle replaced = scheduler.postDelayed(1s, [&] { runs += 10; });
+    TaskHandle replacement = scheduler.postDelayed(2s, [&] { runs += 100; });
+    TaskHandle repeating = scheduler.postRepeating(1s, [&] { runs += 1000; });
     {
-        TaskHandle dropped = scheduler.schedule(1s, [&] { runs += 10000; });
+        TaskHandle dropped = scheduler.postDelayed(1s, [&] { runs += 10000; });
     }
 
     cancelled.cancel();
@@ -98,7 +98,7 @@ TEST_F(ManualSchedulerTest, RepeatingWorkCanCancelItselfAndKeepsItsRhythm)
 {
     std::vector<double> times;
     TaskHandle task;
-    task = scheduler.scheduleRepeating(250ms, [&] {
+    task = scheduler.postRepeating(250ms, [&] {
         times.push_back(secondsSinceStart());
         if (times.size() == 3) {
             task.cancel();
@@ -112,12 +112,12 @@ TEST_F(ManualSchedulerTest, RunsInOrderOfDueTimeThenOfScheduling)
 {
     std::vector<std::string> order;
     TaskHandle nested;
-    TaskHandle late = scheduler.schedule(2s, [&] { order.push_back("late"); });
-    TaskHandle first = scheduler.schedule(1s, [&] { order.push_back("first"); });
-    TaskHandle second = scheduler.schedule(1s, [&] {
+    TaskHandle late = scheduler.postDelayed(2s, [&] { order.push_back("late"); });
+    TaskHandle first = scheduler.postDelayed(1s, [&] { order.push_back("first"); });
+    TaskHandle second = scheduler.postDelayed(1s, [&] {
         order.push_back("second");
         // Falls due within the same advance, before "late".
-        nested = scheduler.schedule(500ms, [&] { order.push_back("nested"); });
+        nested = scheduler.postDelayed(500ms, [&] { order.push_back("nested"); });
     });
     scheduler.post([&] { order.push_back("posted"); });
 
@@ -128,7 +128,7 @@ TEST_F(ManualSchedulerTest, RunsInOrderOfDueTimeThenOfScheduling)
 TEST_F(ManualSchedulerTest, ZeroDelayWorkWaitsForTheTestToRunIt)
 {
     bool ran = false;
-    TaskHandle task = scheduler.schedule(0s, [&] { ran = true; });
+    TaskHandle task = scheduler.postDelayed(0s, [&] { ran = true; });
     EXPECT_FALSE(ran);
     scheduler.runUntilIdle();
     EXPECT_TRUE(ran);

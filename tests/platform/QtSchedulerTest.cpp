@@ -24,12 +24,12 @@ TEST(QtSchedulerTest, RunsDelayedWorkOnTheLoopInOrderAndNeverEarly)
     elapsed.start();
     qint64 laterAtMs = -1;
 
-    TaskHandle later = scheduler.schedule(30ms, [&] {
+    TaskHandle later = scheduler.postDelayed(30ms, [&] {
         order.push_back(2);
         laterAtMs = elapsed.elapsed();
     });
-    TaskHandle soon = scheduler.schedule(0ms, [&] { order.push_back(1); });
-    EXPECT_TRUE(order.empty()) << "work must not run inside schedule()";
+    TaskHandle soon = scheduler.postDelayed(0ms, [&] { order.push_back(1); });
+    EXPECT_TRUE(order.empty()) << "work must not run inside postDelayed()";
 
     ASSERT_TRUE(spinUntil([&] { return order.size() == 2; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
@@ -42,14 +42,14 @@ TEST(QtSchedulerTest, CancelledOrReleasedWorkNeverRuns)
     QtScheduler scheduler;
     int runs = 0;
     bool marker = false;
-    TaskHandle cancelled = scheduler.schedule(1ms, [&] { runs += 1; });
-    TaskHandle replaced = scheduler.schedule(1ms, [&] { runs += 10; });
+    TaskHandle cancelled = scheduler.postDelayed(1ms, [&] { runs += 1; });
+    TaskHandle replaced = scheduler.postDelayed(1ms, [&] { runs += 10; });
     {
-        TaskHandle dropped = scheduler.schedule(1ms, [&] { runs += 100; });
+        TaskHandle dropped = scheduler.postDelayed(1ms, [&] { runs += 100; });
     }
     cancelled.cancel();
-    replaced = scheduler.schedule(1ms, [&] { runs += 1000; });
-    TaskHandle last = scheduler.schedule(40ms, [&] { marker = true; });
+    replaced = scheduler.postDelayed(1ms, [&] { runs += 1000; });
+    TaskHandle last = scheduler.postDelayed(40ms, [&] { marker = true; });
 
     ASSERT_TRUE(spinUntil([&] { return marker; }));
     EXPECT_EQ(runs, 1000);
@@ -61,13 +61,13 @@ TEST(QtSchedulerTest, RepeatingWorkRunsUntilItCancelsItself)
     int runs = 0;
     bool marker = false;
     TaskHandle task;
-    task = scheduler.scheduleRepeating(2ms, [&] {
+    task = scheduler.postRepeating(2ms, [&] {
         if (++runs == 3) {
             task = TaskHandle(); // releasing the handle from inside its own work
         }
     });
     ASSERT_TRUE(spinUntil([&] { return runs >= 3; }));
-    TaskHandle settle = scheduler.schedule(30ms, [&] { marker = true; });
+    TaskHandle settle = scheduler.postDelayed(30ms, [&] { marker = true; });
     ASSERT_TRUE(spinUntil([&] { return marker; }));
     EXPECT_EQ(runs, 3);
 }
@@ -94,7 +94,7 @@ TEST(QtSchedulerTest, WorkOfADestroyedSchedulerIsDropped)
     TaskHandle outlivesScheduler;
     {
         QtScheduler scheduler;
-        outlivesScheduler = scheduler.schedule(0ms, [&] { ran = true; });
+        outlivesScheduler = scheduler.postDelayed(0ms, [&] { ran = true; });
         scheduler.post([&] { ran = true; });
     }
     QCoreApplication::processEvents();

@@ -27,12 +27,12 @@ TEST(WeakGuardTest, WorkRunsWhileItsOwnerLivesAndIsDroppedAfter)
     auto object = std::make_unique<CounterObject>();
     int sharedRunsAfterDestruction = 0;
 
-    TaskHandle sharedTask = scheduler.scheduleRepeating(1s, weakGuarded(shared, [&](Counter& counter) {
+    TaskHandle sharedTask = scheduler.postRepeating(1s, weakGuarded(shared, [&](Counter& counter) {
         counter.count += 1;
         sharedRunsAfterDestruction += counter.count > 2 ? 1 : 0;
     }));
     TaskHandle objectTask =
-        scheduler.scheduleRepeating(1s, weakGuarded(object.get(), [](CounterObject& owner) { owner.count += 1; }));
+        scheduler.postRepeating(1s, weakGuarded(object.get(), [](CounterObject& owner) { owner.count += 1; }));
 
     scheduler.advanceBy(2s);
     EXPECT_EQ(shared->count, 2);

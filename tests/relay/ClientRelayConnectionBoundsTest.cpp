@@ -3,11 +3,13 @@
 // "error_report_collect" requests.
 
 #include "relay/ClientRelayConnection.h"
+#include "core/ClientSessionCapture.h"
 
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"
 #include "relay/FakeRelaySocket.h"
+#include "relay/RelayConnectionDependencies.h"
 #include "relay/RelayFakes.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/crypto/Hkdf.h"
@@ -31,16 +33,9 @@ using Connection = ClientRelayConnection;
 const std::string kCode = "123456";
 constexpr std::int64_t MiB = 1024 * 1024;
 
-RelayMessage message(Type type)
-{
-    RelayMessage out;
-    out.type = std::string(wireName(type));
-    return out;
-}
-
 RelayMessage errorReportCollect(std::string reportId)
 {
-    auto out = message(Type::errorReportCollect);
+    auto out = RelayMessage::of(Type::errorReportCollect);
     ClientErrorReportPayload request;
     request.reportId = std::move(reportId);
     request.requestedBy = "agent";
@@ -54,21 +49,11 @@ class Harness {
 public:
     Harness()
     {
-        auto remoteInput = std::make_unique<FakeRemoteInput>();
-        connection = std::make_unique<Connection>(Connection::Dependencies{
-            .scheduler = scheduler,
-            .clock = clock,
-            .log = log,
-            .host = host,
-            .random = RandomSource::system(),
-            .socketFactory = sockets.factory(),
-            .remoteInput = std::move(remoteInput),
-            .captureFactory = captures.factory(),
-            .canRemoveClient = {},
-            .localizedText = [](std::string_view key) { return QString::fromUtf8(key); },
-            .loadPendingErrorReports = {},
-            .relayEndpoint = QStringLiteral("wss://relay.doorwarden.test:8443"),
-        });
+        connection = RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(),
+                                                 QStringLiteral("wss://relay.doorwarden.test:8443"))
+                         .remoteInput(std::make_unique<FakeRemoteInput>())
+                         .capture(&sessionCapture)
+                         .build();
         connection->start(kCode, std::nullopt, false, false, [this](const ClientRelayEvent& event) {
             if (onEvent) {
                 onEvent(event);
@@ -83,20 +68,20 @@ public:
     void secure()
     {
         connection->sendApproval();
-        deliver(message(Type::supportStarted));
+        deliver(RelayMessage::of(Type::supportStarted));
         auto& viewer = viewers.emplace_back(kCode, "viewer-anna-laptop");
-        auto hello = message(Type::e2eeHello);
+        auto hello = RelayMessage::of(Type::e2eeHello);
         hello.e2ee = viewer.hello();
         std::size_t mark = socket().sent.size();
         deliver(hello);
         std::optional<ClientE2eePayload> ready;
         for (const auto& sent : socket().texts(mark)) {
-            if (sent && sent->type == wireName(Type::e2eeKey) && sent->e2ee) {
+            if (sent && sent->is(Type::e2eeKey) && sent->e2ee) {
                 ready = viewer.acceptKey(*sent->e2ee);
             }
         }
         ASSERT_TRUE(ready) << "no key the viewer accepts";
-        auto readyMessage = message(Type::e2eeReady);
+        auto readyMessage = RelayMessage::of(Type::e2eeReady);
         readyMessage.e2ee = *ready;
         deliver(readyMessage);
         ASSERT_EQ(captures.count(), 1u);
@@ -105,8 +90,9 @@ public:
 
     void frameFromCapture(const QByteArray& frame, bool isKeyFrame = false)
     {
-        captures.last().hooks.encodedFrame(frame, VideoFrameHeader::Kind::h264AccessUnit, isKeyFrame, 1280, 720, 1280,
-                                           720);
+        captures.last().hooks.encodedFrame({.data = frame, .kind = VideoFrameHeader::Kind::h264AccessUnit,
+                                            .isKeyFrame = isKeyFrame, .width = 1280, .height = 720,
+                                            .displayWidth = 1280, .displayHeight = 720});
         scheduler.runUntilIdle();
     }
 
@@ -115,7 +101,7 @@ public:
     {
         std::vector<RelayMessage> out;
         for (const auto& sent : socket().texts()) {
-            if (sent && sent->type == wireName(type)) {
+            if (sent && sent->is(type)) {
                 out.push_back(*sent);
             }
         }
@@ -141,6 +127,7 @@ public:
     ClientDiagnosticLog log{clock, host};
     FakeRelaySockets sockets;
     FakeCaptures captures;
+    ClientSessionCapture sessionCapture{scheduler, captures.factory()};
     std::deque<ViewerSessionE2EE> viewers;
     std::vector<ClientRelayEvent> events;
     std::function<void(const ClientRelayEvent&)> onEvent;
@@ -159,10 +146,10 @@ TEST(ClientRelayConnectionBoundsTest, AnExceptionWhileHandlingAMessageDropsOnlyT
             throw std::runtime_error("handler failed");
         }
     };
-    EXPECT_NO_THROW(h.deliver(message(Type::viewerRequest)));
+    EXPECT_NO_THROW(h.deliver(RelayMessage::of(Type::viewerRequest)));
     EXPECT_TRUE(h.logged("CONNECTION", "dropped reason=handler failed"));
 
-    auto created = message(Type::sessionCreated);
+    auto created = RelayMessage::of(Type::sessionCreated);
     created.sessionCode = "123 456";
     h.deliver(created);
     EXPECT_EQ(h.eventCount<relayEvent::SessionCreated>(), 1u);
@@ -173,9 +160,9 @@ TEST(ClientRelayConnectionBoundsTest, AHelloWithAHugeSenderIdIsRefusedAndTheExch
 {
     Harness h;
     h.connection->sendApproval();
-    h.deliver(message(Type::supportStarted));
+    h.deliver(RelayMessage::of(Type::supportStarted));
     ViewerSessionE2EE impostor(kCode, std::string(40 * 1024, 'v'));
-    auto hello = message(Type::e2eeHello);
+    auto hello = RelayMessage::of(Type::e2eeHello);
     hello.e2ee = impostor.hello();
     EXPECT_NO_THROW(h.deliver(hello));
     EXPECT_TRUE(h.sentOfType(Type::e2eeKey).empty());
@@ -198,16 +185,16 @@ TEST(CryptoBoundsTest, HkdfRefusesInfoPastItsBoundWithALengthError)
 TEST(ClientRelayConnectionBoundsTest, AnAudioSubscriberWithAHugeNameIsNeitherStoredNorLogged)
 {
     Harness h;
-    auto subscribe = message(Type::audioSubscribe);
+    auto subscribe = RelayMessage::of(Type::audioSubscribe);
     subscribe.audioSubscription = ClientAudioSubscriptionPayload{.enabled = true, .quality = "high"};
     subscribe.viewerName = std::string(8 * MiB, 'n');
     h.deliver(subscribe);
-    EXPECT_TRUE(h.connection->systemAudioSubscriptions().empty());
+    EXPECT_EQ(h.connection->audioSubscriptions().count(), 0u);
     EXPECT_LT(h.log.diagnosticSnapshot().size(), 64u * 1024);
 
     subscribe.viewerName = std::string(RelayMessageCodec::maximumIdentifierBytes, 'n');
     h.deliver(subscribe);
-    EXPECT_EQ(h.connection->systemAudioSubscriptions().size(), 1u);
+    EXPECT_EQ(h.connection->audioSubscriptions().count(), 1u);
 }
 
 // --- Error report requests --------------------------------------------------------------------
@@ -244,8 +231,8 @@ TEST(ClientRelayConnectionBoundsTest, AReportCarriesAtMostOneMebibyteOfTheNewest
     ASSERT_EQ(submitted.size(), 1u);
     ASSERT_TRUE(submitted.front().errorReport && submitted.front().errorReport->log);
     const std::string& log = *submitted.front().errorReport->log;
-    EXPECT_LE(log.size(), Connection::errorReportLogBytes);
-    EXPECT_GT(log.size(), Connection::errorReportLogBytes - 2 * ClientDiagnosticLog::maximumLineBytes);
+    EXPECT_LE(log.size(), ErrorReportSubmitter::logBytes);
+    EXPECT_GT(log.size(), ErrorReportSubmitter::logBytes - 2 * ClientDiagnosticLog::maximumLineBytes);
     EXPECT_TRUE(log.starts_with("component=MacClient"));
     EXPECT_TRUE(log.ends_with("|TEST|newest"));
 }

@@ -1,5 +1,7 @@
 #include "relay/ClientRelayConnection.h"
 
+#include "core/ClientSessionCapture.h"
+
 #include "platform/ClientBuildConfig.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
@@ -10,6 +12,7 @@
 #include "relay/RelayMessageType.h"
 #include "relay/FakeRelaySocket.h"
 #include "relay/KnownRandomSource.h"
+#include "relay/RelayConnectionDependencies.h"
 #include "relay/RelayFakes.h"
 #include "viewer/ViewerSessionE2EE.h"
 
@@ -108,16 +111,9 @@ std::string nameOf(Type type)
     return std::string(wireName(type));
 }
 
-RelayMessage message(Type type)
-{
-    RelayMessage out;
-    out.type = nameOf(type);
-    return out;
-}
-
 RelayMessage message(Type type, const std::function<void(RelayMessage&)>& fill)
 {
-    auto out = message(type);
+    auto out = RelayMessage::of(type);
     fill(out);
     return out;
 }
@@ -278,21 +274,15 @@ public:
         if (options.canRemoveClient) {
             canRemove = [ready = *options.canRemoveClient] { return ready; };
         }
-        connection = std::make_unique<ClientRelayConnection>(ClientRelayConnection::Dependencies{
-            .scheduler = scheduler,
-            .clock = clock,
-            .log = log,
-            .host = host,
-            .random = options.knownGroupKey ? static_cast<RandomSource&>(knownRandom) : RandomSource::system(),
-            .socketFactory = sockets.factory(),
-            .remoteInput = std::move(remoteInput),
-            .captureFactory = captures.factory(),
-            .direct = options.direct ? &direct : nullptr,
-            .canRemoveClient = std::move(canRemove),
-            .localizedText = [](std::string_view key) { return QStringLiteral("[%1]").arg(QString::fromUtf8(key)); },
-            .loadPendingErrorReports = [this] { return pendingReports; },
-            .relayEndpoint = options.endpoint,
-        });
+        connection = RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(), options.endpoint)
+                         .random(options.knownGroupKey ? static_cast<RandomSource&>(knownRandom) : RandomSource::system())
+                         .remoteInput(std::move(remoteInput))
+                         .capture(&sessionCapture)
+                         .direct(options.direct ? &direct : nullptr)
+                         .canRemoveClient(std::move(canRemove))
+                         .localizedText([](std::string_view key) { return QStringLiteral("[%1]").arg(QString::fromUtf8(key)); })
+                         .loadPendingErrorReports([this] { return pendingReports; })
+                         .build();
     }
 
     void start(bool recovering = false, bool viewOnly = false,
@@ -319,7 +309,7 @@ public:
     {
         connection->sendApproval();
         if (!connection->encryptionSession()) {
-            deliver(message(Type::supportStarted));
+            deliver(RelayMessage::of(Type::supportStarted));
         }
         auto& viewer = viewers.emplace_back(kCode, viewerId);
         const auto ready = sayHello(viewer);
@@ -331,7 +321,7 @@ public:
         const std::size_t mark = socket().sent.size();
         deliver(*lastReady);
         for (const auto& sent : socket().texts(mark)) {
-            if (sent && sent->type == nameOf(Type::e2eeReady) && sent->e2ee) {
+            if (sent && sent->is(Type::e2eeReady) && sent->e2ee) {
                 EXPECT_TRUE(viewer.acceptClientReady(*sent->e2ee));
             }
         }
@@ -351,7 +341,7 @@ public:
         }));
         std::optional<ClientE2eePayload> ready;
         for (const auto& sent : socket().texts(mark)) {
-            if (!sent || sent->type != nameOf(Type::e2eeKey) || !sent->e2ee) {
+            if (!sent || !sent->is(Type::e2eeKey) || !sent->e2ee) {
                 continue;
             }
             if (sent->e2ee->recipientId != viewer.viewerId()) {
@@ -390,7 +380,7 @@ public:
                 ADD_FAILURE() << "the client sent an undecodable message: " << entry.bytes.toStdString();
                 continue;
             }
-            if (decoded->type != nameOf(Type::e2eeData)) {
+            if (!decoded->is(Type::e2eeData)) {
                 out.plain.push_back(*decoded);
                 continue;
             }
@@ -430,7 +420,8 @@ public:
     // Capture output, as the capture hands it over from its own queue.
     void frameFromCapture(const QByteArray& frame, bool isKeyFrame = false)
     {
-        captures.last().hooks.encodedFrame(frame, Kind::h264AccessUnit, isKeyFrame, 1280, 720, 2560, 1440);
+        captures.last().hooks.encodedFrame({.data = frame, .kind = Kind::h264AccessUnit, .isKeyFrame = isKeyFrame,
+                                            .width = 1280, .height = 720, .displayWidth = 2560, .displayHeight = 1440});
         scheduler.runUntilIdle();
     }
 
@@ -442,6 +433,7 @@ public:
     ClientDiagnosticLog log{clock, host};
     FakeRelaySockets sockets;
     FakeCaptures captures;
+    ClientSessionCapture sessionCapture{scheduler, captures.factory()};
     FakeDirectTransport direct;
     FakeRemoteInput* input = nullptr;
     Events events;
@@ -553,7 +545,7 @@ TEST(ClientRelayConnectionStartTest, OpensOneSocketOnTheRelayUrlAndLogsTheStart)
     EXPECT_EQ(h.connection->activeCode(), kCode);
     EXPECT_TRUE(h.connection->viewOnly());
     EXPECT_EQ(h.input->enabled, false);
-    h.deliver(message(Type::viewerRequest));
+    h.deliver(RelayMessage::of(Type::viewerRequest));
     EXPECT_EQ(h.takeEvents(), Events{relayEvent::ViewerRequested{}}); // still the first handler
 }
 
@@ -628,11 +620,11 @@ TEST(ClientRelayConnectionDispatchTest, PlainRelayMessagesRaiseTheirEvents)
         {"session_created without token", false,
          message(Type::sessionCreated, [](RelayMessage& m) { m.sessionCode = "654321"; }),
          {relayEvent::SessionCreated{"654321", std::nullopt}}},
-        {"viewer_request", false, message(Type::viewerRequest), {relayEvent::ViewerRequested{}}},
+        {"viewer_request", false, RelayMessage::of(Type::viewerRequest), {relayEvent::ViewerRequested{}}},
         {"viewer_request with the viewer's name", false,
          message(Type::viewerRequest, [](RelayMessage& m) { m.viewerName = "\tAnna Lind \r\n"; }),
          {relayEvent::ViewerRequested{"Anna Lind"}}},
-        {"support_started", false, message(Type::supportStarted), {relayEvent::SupportStarted{}}},
+        {"support_started", false, RelayMessage::of(Type::supportStarted), {relayEvent::SupportStarted{}}},
         {"error recovery_pending", false,
          message(Type::error, [](RelayMessage& m) { m.statusCode = "recovery_pending"; }),
          {relayEvent::RecoveryPending{}}},
@@ -648,27 +640,27 @@ TEST(ClientRelayConnectionDispatchTest, PlainRelayMessagesRaiseTheirEvents)
         {"other error while recovering", true,
          message(Type::error, [](RelayMessage& m) { m.statusCode = "session_not_found"; }),
          {relayEvent::RecoveryExpired{}}},
-        {"error without status while recovering", true, message(Type::error), {relayEvent::RecoveryExpired{}}},
-        {"session_end", false, message(Type::sessionEnd), {relayEvent::SupportEnded{false}}},
-        {"support_ended", false, message(Type::supportEnded), {relayEvent::SupportEnded{false}}},
-        {"remote_support_ended", false, message(Type::remoteSupportEnded), {relayEvent::SupportEnded{false}}},
+        {"error without status while recovering", true, RelayMessage::of(Type::error), {relayEvent::RecoveryExpired{}}},
+        {"session_end", false, RelayMessage::of(Type::sessionEnd), {relayEvent::SupportEnded{false}}},
+        {"support_ended", false, RelayMessage::of(Type::supportEnded), {relayEvent::SupportEnded{false}}},
+        {"remote_support_ended", false, RelayMessage::of(Type::remoteSupportEnded), {relayEvent::SupportEnded{false}}},
         {"error_report_accepted", false, message(Type::errorReportAccepted, [&](RelayMessage& m) {
              m.errorReport = report;
              m.statusCode = "stored";
              m.text = "Thank you";
          }),
          {relayEvent::ErrorReportAccepted{"report-7", "stored", "Thank you"}}},
-        {"error_report_accepted without report", false, message(Type::errorReportAccepted),
+        {"error_report_accepted without report", false, RelayMessage::of(Type::errorReportAccepted),
          {relayEvent::ErrorReportAccepted{"", std::nullopt, std::nullopt}}},
-        {"audio_subscribe without subscription", false, message(Type::audioSubscribe), {}},
-        {"voice_call without payload", false, message(Type::voiceCall), {}},
+        {"audio_subscribe without subscription", false, RelayMessage::of(Type::audioSubscribe), {}},
+        {"voice_call without payload", false, RelayMessage::of(Type::voiceCall), {}},
         {"unknown type", false, [] {
              RelayMessage m;
              m.type = "weather_report";
              return m;
          }(),
          {}},
-        {"outgoing type coming in", false, message(Type::clientApproval), {}},
+        {"outgoing type coming in", false, RelayMessage::of(Type::clientApproval), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -687,7 +679,7 @@ TEST(ClientRelayConnectionDispatchTest, SupportStartedSendsThePlainHello)
 {
     Harness h;
     h.start();
-    h.deliver(message(Type::supportStarted));
+    h.deliver(RelayMessage::of(Type::supportStarted));
     const auto sent = h.take();
     ASSERT_EQ(sent.plain.size(), 1u);
     EXPECT_TRUE(sent.inner.empty());
@@ -714,7 +706,7 @@ TEST(ClientRelayConnectionDispatchTest, UndecodableBytesAreIgnoredAndTheConnecti
     EXPECT_FALSE(h.socket().closed);
     EXPECT_FALSE(h.logged("CONNECTION", "dropped_plain type=clipboard")); // dropped silently
 
-    h.deliver(message(Type::viewerRequest));
+    h.deliver(RelayMessage::of(Type::viewerRequest));
     EXPECT_EQ(h.events, Events{relayEvent::ViewerRequested{}});
 }
 
@@ -751,7 +743,7 @@ TEST(ClientRelayConnectionKeyExchangeTest, ViewerExchangeEndsInEncryptionReadyAn
     Harness h;
     h.start();
     h.connection->sendApproval();
-    h.deliver(message(Type::supportStarted));
+    h.deliver(RelayMessage::of(Type::supportStarted));
     h.take();
     EXPECT_EQ(h.captures.count(), 0u);
 
@@ -805,11 +797,11 @@ TEST(ClientRelayConnectionKeyExchangeTest, KeyExchangeBeforeSupportStartedOrWith
     h.deliver(message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = viewer.hello(); }));
     EXPECT_TRUE(h.take().empty());
 
-    h.deliver(message(Type::supportStarted));
+    h.deliver(RelayMessage::of(Type::supportStarted));
     h.take();
-    h.deliver(message(Type::e2eeHello));
-    h.deliver(message(Type::e2eeReady));
-    h.deliver(message(Type::e2eeData));
+    h.deliver(RelayMessage::of(Type::e2eeHello));
+    h.deliver(RelayMessage::of(Type::e2eeReady));
+    h.deliver(RelayMessage::of(Type::e2eeData));
     EXPECT_TRUE(h.take().empty());
     EXPECT_EQ(h.takeEvents(), Events{relayEvent::SupportStarted{}});
 }
@@ -859,7 +851,7 @@ std::vector<SecuredCase> securedCases()
                          m.viewerName = "Anna";
                      }),
                      {relayEvent::VoiceCall{voicePayload("offer"), "Anna"}}, {}, {}});
-    cases.push_back({"client_removal_request", message(Type::clientRemovalRequest), {}, {}, {"client_removal_status"},
+    cases.push_back({"client_removal_request", RelayMessage::of(Type::clientRemovalRequest), {}, {}, {"client_removal_status"},
                      false});
     return cases;
 }
@@ -943,14 +935,14 @@ TEST(ClientRelayConnectionSecuredTest, RelayLevelAndVideoTypesStayAcceptedPlain)
         bool sealed;
     };
     const Step steps[] = {
-        {message(Type::keyframeRequest), false},
-        {message(Type::keyframeRequest), true},
+        {RelayMessage::of(Type::keyframeRequest), false},
+        {RelayMessage::of(Type::keyframeRequest), true},
         {message(Type::videoControl, [](RelayMessage& m) { m.videoControl = ClientVideoControlPayload{12}; }), false},
         {message(Type::videoControl, [](RelayMessage& m) { m.videoControl = ClientVideoControlPayload{20}; }), true},
-        {message(Type::videoControl), false},
+        {RelayMessage::of(Type::videoControl), false},
         {message(Type::videoStats, [&](RelayMessage& m) { m.videoStats = renderOnly; }), false},
         {message(Type::videoStats, [&](RelayMessage& m) { m.videoStats = withThroughput; }), true},
-        {message(Type::videoStats), false},
+        {RelayMessage::of(Type::videoStats), false},
     };
     for (const auto& step : steps) {
         h.deliver(step.sealed ? h.sealed(step.incoming) : step.incoming);
@@ -1103,7 +1095,7 @@ TEST(ClientRelayConnectionAdmissionTest, EncryptedCommandsFromSendersWithoutAnAc
     };
     const RelayMessage commands[] = {
         message(Type::drawing, [](RelayMessage& m) { m.drawing = drawingPayload(); }),
-        message(Type::clientRemovalRequest),
+        RelayMessage::of(Type::clientRemovalRequest),
     };
     for (const auto& c : cases) {
         for (const auto& command : commands) {
@@ -1123,7 +1115,7 @@ TEST(ClientRelayConnectionAdmissionTest, EncryptedCommandsFromSendersWithoutAnAc
             // The keyed viewer's next message is heard, and nothing of the command arrived.
             h.deliverSealed(message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }));
             EXPECT_EQ(h.takeEvents(), Events{relayEvent::Clipboard{clipboardPayload()}});
-            h.deliver(message(Type::supportEnded));
+            h.deliver(RelayMessage::of(Type::supportEnded));
             EXPECT_EQ(h.takeEvents(), Events{relayEvent::SupportEnded{false}}) << "the removal was marked";
         }
     }
@@ -1232,7 +1224,7 @@ TEST(ClientRelayConnectionAdmissionTest, ViewersAreKeyedOnlyAsFarAsTheCustomerAp
                 h.connection->sendApproval(step.act == Act::approve);
                 break;
             case Act::supportStarted:
-                h.deliver(message(Type::supportStarted));
+                h.deliver(RelayMessage::of(Type::supportStarted));
                 break;
             case Act::recover:
                 h.socket().fail("The network went away");
@@ -1286,7 +1278,7 @@ TEST(ClientRelayConnectionAdmissionTest, ARefusedSenderIsLoggedAsPrintableAndSho
 {
     Harness h;
     h.start();
-    h.deliver(message(Type::supportStarted));
+    h.deliver(RelayMessage::of(Type::supportStarted));
     const ViewerSessionE2EE any(kCode, "viewer-whose-key-is-borrowed");
     auto hello = message(Type::e2eeHello, [&](RelayMessage& m) { m.e2ee = any.hello(); });
     hello.e2ee->senderId = "evil|E2EE|ready accepted=true\n" + std::string(100, 'x');
@@ -1315,12 +1307,13 @@ TEST(ClientRelayConnectionThreadTest, HooksAndCallbacksAfterTheConnectionIsGoneA
 
     // As a capture or transport queue would, late: each hands work to the main thread, which
     // finds the connection gone.
-    hooks.encodedFrame("late frame", Kind::h264AccessUnit, true, 640, 360, 640, 360);
+    hooks.encodedFrame({.data = "late frame", .kind = Kind::h264AccessUnit, .isKeyFrame = true, .width = 640,
+                        .height = 360, .displayWidth = 640, .displayHeight = 360});
     hooks.cursorPosition(0.5, 0.5);
     hooks.cursorShape(true, 1, 1, "png");
     hooks.screenInfo(640, 360, 640, 360);
     hooks.audioFrame(audioFrame(1));
-    callbacks.onSignal(message(Type::p2pCandidate));
+    callbacks.onSignal(RelayMessage::of(Type::p2pCandidate));
     callbacks.onConnectionChanged(true);
     callbacks.onControl(message(Type::clipboard, [](RelayMessage& m) { m.clipboard = clipboardPayload(); }));
     h.scheduler.runUntilIdle();
@@ -1466,7 +1459,7 @@ TEST(ClientRelayConnectionSenderTest, WithoutAReadyViewerEncryptedMessagesAreDro
         {"connected", [](Harness& h) { h.start(); }},
         {"support started, no viewer ready", [](Harness& h) {
              h.start();
-             h.deliver(message(Type::supportStarted));
+             h.deliver(RelayMessage::of(Type::supportStarted));
          }},
         {"stopped after a session", [](Harness& h) {
              h.start();
@@ -1695,9 +1688,11 @@ TEST(ClientRelayConnectionVideoTest, VideoNeedsASocketAndAReadyViewer)
 {
     Harness h;
     h.start();
-    h.connection->sendVideoFrame("early", Kind::h264AccessUnit, true, 640, 360, 640, 360);
-    h.deliver(message(Type::supportStarted));
-    h.connection->sendVideoFrame("no viewer", Kind::h264AccessUnit, true, 640, 360, 640, 360);
+    h.connection->sendVideoFrame({.data = "early", .kind = Kind::h264AccessUnit, .isKeyFrame = true, .width = 640,
+                                  .height = 360, .displayWidth = 640, .displayHeight = 360});
+    h.deliver(RelayMessage::of(Type::supportStarted));
+    h.connection->sendVideoFrame({.data = "no viewer", .kind = Kind::h264AccessUnit, .isKeyFrame = true, .width = 640,
+                                  .height = 360, .displayWidth = 640, .displayHeight = 360});
     EXPECT_TRUE(h.take().video.empty());
     EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
 
@@ -1875,7 +1870,7 @@ TEST(ClientRelayConnectionLifecycleTest, RemovalRequestAnswersWithReadinessAndMa
         h.start();
         h.secure();
         h.takeEvents();
-        h.deliverSealed(message(Type::clientRemovalRequest));
+        h.deliverSealed(RelayMessage::of(Type::clientRemovalRequest));
         const auto sent = h.take();
         ASSERT_EQ(sent.inner.size(), 1u);
         EXPECT_TRUE(sent.plain.empty());
@@ -1885,7 +1880,7 @@ TEST(ClientRelayConnectionLifecycleTest, RemovalRequestAnswersWithReadinessAndMa
                       m.text = c.text;
                   }));
         EXPECT_TRUE(h.events.empty());
-        h.deliver(message(Type::supportEnded));
+        h.deliver(RelayMessage::of(Type::supportEnded));
         EXPECT_EQ(h.takeEvents(), Events{relayEvent::SupportEnded{c.removeClient}});
     }
 }
@@ -1903,7 +1898,7 @@ TEST(ClientRelayConnectionLifecycleTest, EndSessionTellsTheViewerThenStops)
     };
     const Case cases[] = {
         {"connected", [](Harness&) {}, false},
-        {"support started", [](Harness& h) { h.deliver(message(Type::supportStarted)); }, false},
+        {"support started", [](Harness& h) { h.deliver(RelayMessage::of(Type::supportStarted)); }, false},
         {"viewer ready", [](Harness& h) { h.secure(); }, true},
     };
     for (const bool directTakes : {false, true}) {
@@ -1969,7 +1964,7 @@ TEST(ClientRelayConnectionLifecycleTest, StopClosesEverythingAndANewStartBeginsA
     EXPECT_TRUE(capture.destroyed);
     EXPECT_EQ(h.connection->videoOutboxSize(), 0u);
     EXPECT_EQ(h.connection->voiceFramesInFlight(), 0);
-    EXPECT_TRUE(h.connection->systemAudioSubscriptions().empty());
+    EXPECT_FALSE(h.connection->audioSubscriptions().isActive());
     EXPECT_EQ(h.direct.resets, 1);
     EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{false}});
 
@@ -2029,8 +2024,8 @@ TEST(ClientRelayConnectionLifecycleTest, StoppingFromTheEventHandlerKeepsTheSock
         RelayMessage incoming;
     };
     const Case cases[] = {
-        {"support ended", false, message(Type::supportEnded)},
-        {"recovery expired", true, message(Type::error)},
+        {"support ended", false, RelayMessage::of(Type::supportEnded)},
+        {"recovery expired", true, RelayMessage::of(Type::error)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -2061,13 +2056,13 @@ TEST(ClientRelayConnectionErrorReportTest, PendingReportsGoOutInOrderEachAfterTh
     }
     h.start();
     const std::size_t before = h.socket().sent.size();
-    h.connection->submitPendingErrorReports();
+    h.connection->errorReports().submitPending();
 
     std::vector<std::string> submitted;
     auto collect = [&] {
         submitted.clear();
         for (const auto& sent : h.socket().texts(before)) {
-            if (sent && sent->type == nameOf(Type::errorReportSubmit) && sent->errorReport) {
+            if (sent && sent->is(Type::errorReportSubmit) && sent->errorReport) {
                 submitted.push_back(sent->errorReport->reportId);
             }
         }

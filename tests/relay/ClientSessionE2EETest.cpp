@@ -26,7 +26,6 @@ using namespace doorwarden;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Frame = ClientSessionE2EE::VideoFrame;
 using Kind = VideoFrameHeader::Kind;
 
 const std::string kSessionCode = "482913";
@@ -68,6 +67,11 @@ Bytes sampleFrame(std::size_t size, std::uint8_t seed)
         frame[i] = static_cast<std::uint8_t>(seed + i * 7);
     }
     return frame;
+}
+
+QByteArray qbytes(const Bytes& raw)
+{
+    return QByteArray(reinterpret_cast<const char*>(raw.data()), static_cast<qsizetype>(raw.size()));
 }
 
 Bytes withoutFirst(const Bytes& raw)
@@ -135,6 +139,18 @@ template <typename T>
 std::string outcomeOf(const E2eeResult<T>& result)
 {
     return nameOf(result ? kAccepted : Outcome(result.error()));
+}
+
+// The relay video frame of `frame`, sealed into a buffer of the size the session asks for.
+E2eeResult<Bytes> seal(ClientSessionE2EE& client, const EncodedVideoFrame& frame, std::uint32_t sequence)
+{
+    Bytes sealed(ClientSessionE2EE::sealedVideoSize(static_cast<std::size_t>(frame.data.size())));
+    const auto written = client.sealVideo(frame, sequence, sealed);
+    if (!written) {
+        return written.error();
+    }
+    EXPECT_EQ(written.value(), sealed.size());
+    return sealed;
 }
 
 // Hello, key and ready between the two; the client's outcome of the ready.
@@ -248,18 +264,18 @@ void expectFullExchange(std::size_t viewerCount)
 
     // Video shares the client's counter with messages.
     const Bytes keyFrame = sampleFrame(300, 1);
-    const Frame keyInfo{.kind = Kind::jpegImage, .isKeyFrame = true, .sequence = 41, .width = 1920,
-                        .height = 1080, .displayWidth = 1280, .displayHeight = 720};
-    const auto sealed = client.sealVideo(keyFrame, keyInfo);
+    const EncodedVideoFrame keyInfo{.data = qbytes(keyFrame), .kind = Kind::jpegImage, .isKeyFrame = true,
+                                    .width = 1920, .height = 1080, .displayWidth = 1280, .displayHeight = 720};
+    const auto sealed = seal(client, keyInfo, 41);
     ASSERT_TRUE(sealed) << outcomeOf(sealed);
     ASSERT_EQ(sealed.value().size(), VideoFrameHeader::size + 8 + keyFrame.size() + 16);
     EXPECT_EQ(counterOf(sealed.value()), 2);
     EXPECT_FALSE(contains(sealed.value(), keyFrame));
 
     const Bytes deltaFrame = sampleFrame(57, 9);
-    const Frame deltaInfo{.kind = Kind::h264AccessUnit, .isKeyFrame = false, .sequence = 42, .width = 640,
-                          .height = 360, .displayWidth = 640, .displayHeight = 360};
-    const auto sealedDelta = client.sealVideo(deltaFrame, deltaInfo);
+    const EncodedVideoFrame deltaInfo{.data = qbytes(deltaFrame), .kind = Kind::h264AccessUnit, .isKeyFrame = false,
+                                      .width = 640, .height = 360, .displayWidth = 640, .displayHeight = 360};
+    const auto sealedDelta = seal(client, deltaInfo, 42);
     ASSERT_TRUE(sealedDelta);
     EXPECT_EQ(counterOf(sealedDelta.value()), 3);
 
@@ -781,13 +797,13 @@ TEST(ClientSessionE2EETest, DataRefusalsLeaveTheReceiveCounterWhereItWas)
 TEST(ClientSessionE2EETest, NothingIsSealedUntilAViewerIsReady)
 {
     const Bytes inner = bytes(R"({"type":"ping"})");
-    const Bytes frame = sampleFrame(20, 3);
-    const Frame info{.width = 2, .height = 2, .displayWidth = 2, .displayHeight = 2};
+    const EncodedVideoFrame frame{.data = qbytes(sampleFrame(20, 3)), .width = 2, .height = 2, .displayWidth = 2,
+                                  .displayHeight = 2};
     ClientSessionE2EE client(kSessionCode, kOneViewer);
     ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
     const auto expectUnavailable = [&](const char* when) {
         EXPECT_EQ(outcomeOf(client.encrypt(inner)), "keyUnavailable") << when;
-        EXPECT_EQ(outcomeOf(client.sealVideo(frame, info)), "keyUnavailable") << when;
+        EXPECT_EQ(outcomeOf(seal(client, frame, 0)), "keyUnavailable") << when;
     };
 
     expectUnavailable("after creation");
@@ -813,32 +829,42 @@ TEST(ClientSessionE2EETest, VideoSizesMustFitTheHeader)
     ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
     exchangeKeys(client, viewer);
     const Bytes frame = sampleFrame(64, 5);
+    const QByteArray data = qbytes(frame);
     constexpr std::int64_t kAboveMax = std::int64_t{INT32_MAX} + 1;
     constexpr std::int64_t kBelowMin = std::int64_t{INT32_MIN} - 1;
 
     const struct {
         const char* name;
-        Frame info;
+        EncodedVideoFrame info;
         Outcome expected;
     } cases[] = {
-        {"width above INT32_MAX", {.width = kAboveMax, .height = 1, .displayWidth = 1, .displayHeight = 1},
+        {"width above INT32_MAX",
+         {.data = data, .width = kAboveMax, .height = 1, .displayWidth = 1, .displayHeight = 1},
          ClientE2eeError::invalidFrame},
-        {"width below INT32_MIN", {.width = kBelowMin, .height = 1, .displayWidth = 1, .displayHeight = 1},
+        {"width below INT32_MIN",
+         {.data = data, .width = kBelowMin, .height = 1, .displayWidth = 1, .displayHeight = 1},
          ClientE2eeError::invalidFrame},
-        {"height above INT32_MAX", {.width = 1, .height = kAboveMax, .displayWidth = 1, .displayHeight = 1},
+        {"height above INT32_MAX",
+         {.data = data, .width = 1, .height = kAboveMax, .displayWidth = 1, .displayHeight = 1},
          ClientE2eeError::invalidFrame},
-        {"display width above INT32_MAX", {.width = 1, .height = 1, .displayWidth = kAboveMax, .displayHeight = 1},
+        {"display width above INT32_MAX",
+         {.data = data, .width = 1, .height = 1, .displayWidth = kAboveMax, .displayHeight = 1},
          ClientE2eeError::invalidFrame},
-        {"display height above INT32_MAX", {.width = 1, .height = 1, .displayWidth = 1, .displayHeight = kAboveMax},
+        {"display height above INT32_MAX",
+         {.data = data, .width = 1, .height = 1, .displayWidth = 1, .displayHeight = kAboveMax},
          ClientE2eeError::invalidFrame},
         {"INT32_MAX everywhere",
-         {.width = INT32_MAX, .height = INT32_MAX, .displayWidth = INT32_MAX, .displayHeight = INT32_MAX}, kAccepted},
+         {.data = data, .width = INT32_MAX, .height = INT32_MAX, .displayWidth = INT32_MAX,
+          .displayHeight = INT32_MAX},
+         kAccepted},
         {"INT32_MIN everywhere",
-         {.width = INT32_MIN, .height = INT32_MIN, .displayWidth = INT32_MIN, .displayHeight = INT32_MIN}, kAccepted},
+         {.data = data, .width = INT32_MIN, .height = INT32_MIN, .displayWidth = INT32_MIN,
+          .displayHeight = INT32_MIN},
+         kAccepted},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto sealed = client.sealVideo(frame, c.info);
+        const auto sealed = seal(client, c.info, 0);
         EXPECT_EQ(outcomeOf(sealed), nameOf(c.expected));
         if (sealed) {
             const auto opened = viewer.openVideo(sealed.value());
@@ -850,14 +876,37 @@ TEST(ClientSessionE2EETest, VideoSizesMustFitTheHeader)
     }
 }
 
+TEST(ClientSessionE2EETest, AnOutputBufferOfTheWrongSizeIsRefusedAndUsesNoCounter)
+{
+    ClientSessionE2EE client(kSessionCode, kOneViewer);
+    ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
+    exchangeKeys(client, viewer);
+    const Bytes body = sampleFrame(64, 13);
+    const EncodedVideoFrame frame{.data = qbytes(body), .kind = Kind::h264AccessUnit, .isKeyFrame = true,
+                                  .width = 64, .height = 64, .displayWidth = 64, .displayHeight = 64};
+    const std::size_t exact = ClientSessionE2EE::sealedVideoSize(body.size());
+
+    for (const std::size_t size : {std::size_t{0}, exact - 1, exact + 1, 2 * exact}) {
+        SCOPED_TRACE(size);
+        Bytes out(size);
+        EXPECT_EQ(outcomeOf(client.sealVideo(frame, 1, out)), "invalidFrame");
+    }
+    const auto sealed = seal(client, frame, 1);
+    ASSERT_TRUE(sealed) << outcomeOf(sealed);
+    EXPECT_EQ(counterOf(sealed.value()), 1); // the refusals used no counter
+    const auto opened = viewer.openVideo(sealed.value());
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->frame, body);
+}
+
 TEST(ClientSessionE2EETest, ASealedFrameBindsItsHeaderAndCounter)
 {
     ClientSessionE2EE client(kSessionCode, kOneViewer);
     ViewerSessionE2EE viewer(kSessionCode, viewerId(1));
     exchangeKeys(client, viewer);
     const Bytes frame = sampleFrame(100, 11);
-    const Frame info{.kind = Kind::h264AccessUnit, .isKeyFrame = true, .sequence = 7, .width = 800, .height = 600,
-                     .displayWidth = 400, .displayHeight = 300};
+    const EncodedVideoFrame info{.data = qbytes(frame), .kind = Kind::h264AccessUnit, .isKeyFrame = true,
+                                 .width = 800, .height = 600, .displayWidth = 400, .displayHeight = 300};
     const std::size_t body = VideoFrameHeader::size;
     const std::size_t tagStart = body + 8 + frame.size();
 
@@ -881,7 +930,7 @@ TEST(ClientSessionE2EETest, ASealedFrameBindsItsHeaderAndCounter)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto sealed = client.sealVideo(frame, info);
+        const auto sealed = seal(client, info, 7);
         ASSERT_TRUE(sealed);
         Bytes bad = sealed.value();
         c.mutate(bad);

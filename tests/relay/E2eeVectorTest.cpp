@@ -10,6 +10,7 @@
 #include "relay/Base64.h"
 #include "relay/ClientSessionE2EE.h"
 #include "relay/E2eeProtocol.h"
+#include "relay/EncodedVideoFrame.h"
 #include "relay/VideoFrameHeader.h"
 #include "relay/crypto/AesGcm.h"
 #include "relay/crypto/Hkdf.h"
@@ -231,15 +232,16 @@ const Bytes kViewerPrivateScalar = counting(0x40, 32);
 constexpr std::string_view kClientMessage = R"({"type":"session_end","text":"Support ended"})";
 constexpr std::string_view kViewerMessage = R"({"type":"keyframe_request"})";
 const Bytes kFrame = fromHex("0000000165888400af3cf1e2d3c4b5a6");
-const ClientSessionE2EE::VideoFrame kFrameInfo{
+const EncodedVideoFrame kVideoFrame{
+    .data = QByteArray(reinterpret_cast<const char*>(kFrame.data()), static_cast<qsizetype>(kFrame.size())),
     .kind = VideoFrameHeader::Kind::h264AccessUnit,
     .isKeyFrame = true,
-    .sequence = 7,
     .width = 1920,
     .height = 1080,
     .displayWidth = 1920,
     .displayHeight = 1080,
 };
+constexpr std::uint32_t kFrameSequence = 7;
 
 // Recorded outputs (from the independent implementation).
 constexpr std::string_view kLocalId = "000102030405060708090A0B0C0D0E0F";
@@ -386,9 +388,11 @@ TEST_F(E2eeExchangeVectorTest, MessageThenFrameReproduceTheRecordedBytes)
     EXPECT_EQ(data.value().ciphertext, kClientMessageCiphertext);
     EXPECT_EQ(data.value().tag, kClientMessageTag);
 
-    const auto sealed = session_.sealVideo(kFrame, kFrameInfo);
-    ASSERT_TRUE(sealed.ok());
-    EXPECT_EQ(toHex(sealed.value()), kSealedFrame);
+    Bytes sealed(ClientSessionE2EE::sealedVideoSize(kFrame.size()));
+    const auto written = session_.sealVideo(kVideoFrame, kFrameSequence, sealed);
+    ASSERT_TRUE(written.ok());
+    EXPECT_EQ(written.value(), sealed.size());
+    EXPECT_EQ(toHex(sealed), kSealedFrame);
     EXPECT_EQ(random_.remaining(), 0U);
 
     // The viewer reads both back with the group key it unwrapped.
@@ -398,7 +402,7 @@ TEST_F(E2eeExchangeVectorTest, MessageThenFrameReproduceTheRecordedBytes)
                              decoded(data.value().ciphertext), arrayOf<16>(decoded(data.value().tag)), message));
     EXPECT_EQ(std::string(message.begin(), message.end()), kClientMessage);
 
-    const std::span<const std::uint8_t> frame(sealed.value());
+    const std::span<const std::uint8_t> frame(sealed);
     const auto header = VideoFrameHeader::read(frame);
     ASSERT_TRUE(header);
     ASSERT_EQ(header->bodyLength, frame.size() - VideoFrameHeader::size);

@@ -51,17 +51,10 @@ std::string wire(RelayMessageType type)
     return std::string(wireName(type));
 }
 
-RelayMessage messageOfType(RelayMessageType type)
-{
-    RelayMessage message;
-    message.type = wire(type);
-    return message;
-}
-
 // A plain key-exchange message, the kind both sides pass through the relay as it is.
 RelayMessage hello(const std::string& senderId)
 {
-    RelayMessage message = messageOfType(RelayMessageType::e2eeHello);
+    RelayMessage message = RelayMessage::of(RelayMessageType::e2eeHello);
     ClientE2eePayload e2ee;
     e2ee.version = 2;
     e2ee.epoch = "e1";
@@ -205,7 +198,7 @@ protected:
     {
         PeerPointer client = openClient();
         const std::optional<RelayMessage> created = client->next();
-        EXPECT_TRUE(created && created->type == wire(RelayMessageType::sessionCreated) && created->resumeToken)
+        EXPECT_TRUE(created && created->is(RelayMessageType::sessionCreated) && created->resumeToken)
             << "registration was not answered with session_created";
         if (token && created && created->resumeToken) {
             *token = QString::fromStdString(*created->resumeToken);
@@ -229,7 +222,7 @@ protected:
     {
         PeerPointer viewer = openViewer(name);
         const std::optional<RelayMessage> request = client.next();
-        EXPECT_TRUE(request && request->type == wire(RelayMessageType::viewerRequest) &&
+        EXPECT_TRUE(request && request->is(RelayMessageType::viewerRequest) &&
                     request->viewerName == name.toStdString())
             << "the client was not asked about viewer " << name.toStdString();
         return viewer;
@@ -237,7 +230,7 @@ protected:
 
     void approve(Peer& client, bool accepted = true)
     {
-        RelayMessage approval = messageOfType(RelayMessageType::clientApproval);
+        RelayMessage approval = RelayMessage::of(RelayMessageType::clientApproval);
         approval.sessionCode = code.toStdString();
         approval.accepted = accepted;
         client.send(approval);
@@ -463,7 +456,7 @@ TEST_F(DevelopmentRelayTest, BinaryFramesGoFromTheClientToActiveViewersOnly)
 TEST_F(DevelopmentRelayTest, AnswersASubmittedErrorReportItself)
 {
     Support support = startSupport({QStringLiteral("alice")});
-    RelayMessage submit = messageOfType(RelayMessageType::errorReportSubmit);
+    RelayMessage submit = RelayMessage::of(RelayMessageType::errorReportSubmit);
     submit.errorReport = ClientErrorReportPayload{.reportId = "0f1e2d3c4b5a69788796a5b4c3d2e1f0",
                                                   .requestedBy = "alice",
                                                   .component = "Client",
@@ -510,7 +503,7 @@ TEST_F(DevelopmentRelayTest, RecoveryReattachesOnlyWithTheSessionsToken)
         PeerPointer recovered = openClient(token, true, row.otherCode ? QString::fromLatin1(row.otherCode) : code);
         const std::optional<RelayMessage> answer = recovered->next();
         ASSERT_TRUE(answer);
-        if (answer->type == wire(RelayMessageType::error)) {
+        if (answer->is(RelayMessageType::error)) {
             EXPECT_EQ(answer->statusCode, row.answer);
             EXPECT_TRUE(recovered->waitClosed());
             continue;
@@ -596,7 +589,7 @@ TEST_F(DevelopmentRelayTest, OnlyANormalCloseAfterSessionEndEndsTheSession)
         SCOPED_TRACE(row.name);
         Support support = startSupport({QStringLiteral("alice")});
         Peer& viewer = *support.viewers[0];
-        RelayMessage end = messageOfType(RelayMessageType::sessionEnd);
+        RelayMessage end = RelayMessage::of(RelayMessageType::sessionEnd);
         end.text = "done";
         if (row.ender == Ender::client) {
             support.client->send(end);

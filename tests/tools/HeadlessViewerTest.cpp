@@ -48,6 +48,11 @@ QString qs(const std::string& text)
     return QString::fromStdString(text);
 }
 
+QByteArray qbytes(const Bytes& raw)
+{
+    return QByteArray(reinterpret_cast<const char*>(raw.data()), static_cast<qsizetype>(raw.size()));
+}
+
 
 
 // ---- A throw-away certificate for 127.0.0.1 --------------------------------------------
@@ -99,16 +104,16 @@ public:
     {
         const auto payload = session_.encrypt(bytesOf(RelayMessageCodec::encode(inner)));
         ASSERT_TRUE(payload.ok());
-        RelayMessage data;
-        data.type = wireName(RelayMessageType::e2eeData);
+        RelayMessage data = RelayMessage::of(RelayMessageType::e2eeData);
         data.e2ee = payload.value();
         send(data);
     }
 
-    Bytes sealVideo(const Bytes& frame, const ClientSessionE2EE::VideoFrame& info)
+    // The relay video frame of `frame`; empty if the session refused it.
+    Bytes sealVideo(const EncodedVideoFrame& frame, std::uint32_t sequence)
     {
-        auto sealed = session_.sealVideo(frame, info);
-        return sealed.ok() ? std::move(sealed).value() : Bytes{};
+        Bytes sealed(ClientSessionE2EE::sealedVideoSize(static_cast<std::size_t>(frame.data.size())));
+        return session_.sealVideo(frame, sequence, sealed).ok() ? sealed : Bytes{};
     }
 
     void sendBinary(const Bytes& bytes)
@@ -131,18 +136,15 @@ private:
         QObject::connect(peer_.get(), &QWebSocket::disconnected,
                          [this] { closeCode = static_cast<int>(peer_->closeCode()); });
         if (answerWithError_) {
-            RelayMessage error;
-            error.type = wireName(RelayMessageType::error);
+            RelayMessage error = RelayMessage::of(RelayMessageType::error);
             error.statusCode = "session_not_found";
             send(error);
             close();
             return;
         }
-        RelayMessage started;
-        started.type = wireName(RelayMessageType::supportStarted);
+        RelayMessage started = RelayMessage::of(RelayMessageType::supportStarted);
         send(started);
-        RelayMessage hello;
-        hello.type = wireName(RelayMessageType::e2eeHello);
+        RelayMessage hello = RelayMessage::of(RelayMessageType::e2eeHello);
         hello.sessionCode = kCode;
         hello.e2ee = session_.hello();
         send(hello);
@@ -156,8 +158,7 @@ private:
             viewerHello = message;
             const auto key = session_.keyForHello(*message->e2ee);
             if (key.ok()) {
-                RelayMessage reply;
-                reply.type = wireName(RelayMessageType::e2eeKey);
+                RelayMessage reply = RelayMessage::of(RelayMessageType::e2eeKey);
                 reply.sessionCode = kCode;
                 reply.e2ee = key.value();
                 send(reply);
@@ -166,8 +167,7 @@ private:
             const auto outcome = session_.acceptReady(*message->e2ee);
             if (outcome.accepted && outcome.reply) {
                 clientVerificationCode = outcome.verificationCode;
-                RelayMessage reply;
-                reply.type = wireName(RelayMessageType::e2eeReady);
+                RelayMessage reply = RelayMessage::of(RelayMessageType::e2eeReady);
                 reply.sessionCode = kCode;
                 reply.e2ee = *outcome.reply;
                 send(reply);
@@ -195,8 +195,7 @@ private:
 
 RelayMessage clipboardMessage(const std::string& text)
 {
-    RelayMessage message;
-    message.type = wireName(RelayMessageType::clipboard);
+    RelayMessage message = RelayMessage::of(RelayMessageType::clipboard);
     message.clipboard = ClientClipboardPayload{.action = "session_chat", .kind = "text", .changeId = "c1",
                                                .batchId = "b1", .text = text, .displayName = "Agent",
                                                .itemCount = 1, .containsDirectory = false};
@@ -205,8 +204,7 @@ RelayMessage clipboardMessage(const std::string& text)
 
 RelayMessage sessionEndMessage(std::optional<std::string> text = std::nullopt)
 {
-    RelayMessage message;
-    message.type = wireName(RelayMessageType::sessionEnd);
+    RelayMessage message = RelayMessage::of(RelayMessageType::sessionEnd);
     message.sessionCode = kCode;
     message.text = std::move(text);
     return message;
@@ -326,16 +324,16 @@ TEST_F(HeadlessViewerTest, JoinsExchangesKeysAndReportsTheClientsTraffic)
     EXPECT_TRUE(std::regex_match(viewer_->viewerId(), std::regex("[0-9a-f]{32}")));
     EXPECT_TRUE(relay.plainFromViewer.empty());
 
-    RelayMessage screenInfo;
-    screenInfo.type = wireName(RelayMessageType::screenInfo);
+    RelayMessage screenInfo = RelayMessage::of(RelayMessageType::screenInfo);
     screenInfo.screenInfo = ClientScreenInfoPayload{.width = 1280, .height = 720, .platform = "linux", .dpiX = 72,
                                                     .dpiY = 72, .codec = "h264", .fps = 30, .scalePercent = 100,
                                                     .quality = 100, .monitors = {}};
     relay.sendInner(screenInfo);
     const Bytes jpeg = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 0x4a, 0x46, 0x49, 0x46, 0xff, 0xd9};
-    relay.sendBinary(relay.sealVideo(jpeg, {.kind = VideoFrameHeader::Kind::jpegImage, .isKeyFrame = true,
-                                            .sequence = 1, .width = 1280, .height = 720, .displayWidth = 1280,
-                                            .displayHeight = 720}));
+    relay.sendBinary(relay.sealVideo({.data = qbytes(jpeg), .kind = VideoFrameHeader::Kind::jpegImage,
+                                      .isKeyFrame = true, .width = 1280, .height = 720, .displayWidth = 1280,
+                                      .displayHeight = 720},
+                                     1));
     relay.sendInner(sessionEndMessage());
 
     ASSERT_TRUE(waitForExit());
@@ -447,20 +445,21 @@ TEST_F(HeadlessViewerTest, CountsAndSavesVideoFramesDropsForgedOnesAndStopsAfter
         options.verbose = verbose;
         startEncryptedSession(relay, options);
 
-        relay.sendBinary(relay.sealVideo(keyFrame, {.kind = Kind::h264AccessUnit, .isKeyFrame = true, .sequence = 1,
-                                                    .width = 1920, .height = 1080, .displayWidth = 1920,
-                                                    .displayHeight = 1080}));
-        Bytes forged = relay.sealVideo(deltaFrame, {.kind = Kind::h264AccessUnit, .isKeyFrame = false, .sequence = 2,
-                                                    .width = 1920, .height = 1080, .displayWidth = 1920,
-                                                    .displayHeight = 1080});
+        relay.sendBinary(relay.sealVideo({.data = qbytes(keyFrame), .kind = Kind::h264AccessUnit, .isKeyFrame = true,
+                                          .width = 1920, .height = 1080, .displayWidth = 1920, .displayHeight = 1080},
+                                         1));
+        Bytes forged = relay.sealVideo({.data = qbytes(deltaFrame), .kind = Kind::h264AccessUnit, .isKeyFrame = false,
+                                        .width = 1920, .height = 1080, .displayWidth = 1920, .displayHeight = 1080},
+                                       2);
         forged.back() ^= 0x01;
         relay.sendBinary(forged);
-        relay.sendBinary(relay.sealVideo(deltaFrame, {.kind = Kind::h264AccessUnit, .isKeyFrame = false,
-                                                      .sequence = 3, .width = 1920, .height = 1080,
-                                                      .displayWidth = 1920, .displayHeight = 1080}));
-        relay.sendBinary(relay.sealVideo(jpeg, {.kind = Kind::jpegImage, .isKeyFrame = true, .sequence = 4,
-                                                .width = 640, .height = 480, .displayWidth = 1280,
-                                                .displayHeight = 960}));
+        relay.sendBinary(relay.sealVideo({.data = qbytes(deltaFrame), .kind = Kind::h264AccessUnit,
+                                          .isKeyFrame = false, .width = 1920, .height = 1080, .displayWidth = 1920,
+                                          .displayHeight = 1080},
+                                         3));
+        relay.sendBinary(relay.sealVideo({.data = qbytes(jpeg), .kind = Kind::jpegImage, .isKeyFrame = true,
+                                          .width = 640, .height = 480, .displayWidth = 1280, .displayHeight = 960},
+                                         4));
         ASSERT_TRUE(waitForExit());
         EXPECT_EQ(*exitCode_, 0);
 

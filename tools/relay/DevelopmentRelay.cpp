@@ -59,21 +59,9 @@ QString newResumeToken()
     return QString::fromStdString(hexString(bytes, false));
 }
 
-bool isType(const RelayMessage& message, RelayMessageType type)
-{
-    return message.type == wireName(type);
-}
-
-RelayMessage messageOfType(RelayMessageType type)
-{
-    RelayMessage message;
-    message.type = std::string(wireName(type));
-    return message;
-}
-
 RelayMessage errorMessage(const char* statusCode, const QString& text)
 {
-    RelayMessage message = messageOfType(RelayMessageType::error);
+    RelayMessage message = RelayMessage::of(RelayMessageType::error);
     message.statusCode = statusCode;
     message.text = text.toStdString();
     return message;
@@ -93,7 +81,7 @@ std::optional<RelayMessage> decode(const QString& text)
 // Encrypted traffic is only counted; every other forwarded message gets its own log line.
 bool isLoggedIndividually(const RelayMessage& message)
 {
-    return !isType(message, RelayMessageType::e2eeData);
+    return !message.is(RelayMessageType::e2eeData);
 }
 
 bool isAddressedTo(const RelayMessage& message, const QString& viewerName)
@@ -283,7 +271,7 @@ void DevelopmentRelay::acceptClient(QWebSocket* socket, const QUrlQuery& query)
     });
     connect(socket, &QWebSocket::disconnected, this, [this, code, socket] { onClientDisconnected(code, socket); });
 
-    RelayMessage created = messageOfType(RelayMessageType::sessionCreated);
+    RelayMessage created = RelayMessage::of(RelayMessageType::sessionCreated);
     created.sessionCode = groupedCode(code).toStdString();
     created.resumeToken = session->second.resumeToken.toStdString();
     send(socket, created);
@@ -291,7 +279,7 @@ void DevelopmentRelay::acceptClient(QWebSocket* socket, const QUrlQuery& query)
     // which opens a new key exchange with each of them.
     const auto& viewers = session->second.viewers;
     if (recovering && std::any_of(viewers.begin(), viewers.end(), [](const auto& viewer) { return viewer.active; })) {
-        send(socket, messageOfType(RelayMessageType::supportStarted));
+        send(socket, RelayMessage::of(RelayMessageType::supportStarted));
     }
 }
 
@@ -316,7 +304,7 @@ void DevelopmentRelay::acceptViewer(QWebSocket* socket, const QUrlQuery& query)
     });
     connect(socket, &QWebSocket::disconnected, this, [this, code, socket] { onViewerDisconnected(code, socket); });
 
-    RelayMessage request = messageOfType(RelayMessageType::viewerRequest);
+    RelayMessage request = RelayMessage::of(RelayMessageType::viewerRequest);
     request.viewerName = name.toStdString();
     send(session->second.client, request);
     log(QStringLiteral("viewer waiting name=%1 code=%2").arg(name, code));
@@ -568,7 +556,7 @@ void DevelopmentRelay::approve(DevelopmentRelaySession& session, bool accepted)
         }
         if (accepted) {
             viewer.active = true;
-            send(viewer.socket, messageOfType(RelayMessageType::supportStarted));
+            send(viewer.socket, RelayMessage::of(RelayMessageType::supportStarted));
             started += 1;
         } else {
             rejected.push_back(viewer.socket);
@@ -576,7 +564,7 @@ void DevelopmentRelay::approve(DevelopmentRelaySession& session, bool accepted)
     }
     std::erase_if(session.viewers, [](const DevelopmentRelayViewer& viewer) { return !viewer.active; });
     if (started > 0) {
-        send(session.client, messageOfType(RelayMessageType::supportStarted));
+        send(session.client, RelayMessage::of(RelayMessageType::supportStarted));
     }
     for (QWebSocket* viewer : rejected) {
         refuse(viewer, rejectedStatus, QStringLiteral("The customer declined"));
@@ -589,7 +577,7 @@ void DevelopmentRelay::approve(DevelopmentRelaySession& session, bool accepted)
 
 void DevelopmentRelay::acceptErrorReport(DevelopmentRelaySession& session, const RelayMessage& submitted)
 {
-    RelayMessage answer = messageOfType(RelayMessageType::errorReportAccepted);
+    RelayMessage answer = RelayMessage::of(RelayMessageType::errorReportAccepted);
     answer.errorReport = submitted.errorReport;
     answer.statusCode = reportAcceptedStatus;
     answer.text = "Report received";

@@ -291,8 +291,7 @@ void HeadlessViewer::handleHello()
     // Each hello of the client opens a new key exchange; the session takes one key only.
     session_ = std::make_unique<ViewerSessionE2EE>(options_.code.toStdString(), viewerId_);
     encryptionReady_ = false;
-    RelayMessage hello;
-    hello.type = wireName(RelayMessageType::e2eeHello);
+    RelayMessage hello = RelayMessage::of(RelayMessageType::e2eeHello);
     hello.sessionCode = options_.code.toStdString();
     hello.e2ee = session_->hello();
     sendPlain(hello);
@@ -309,8 +308,7 @@ void HeadlessViewer::handleKey(const ClientE2eePayload& key)
         return;
     }
     print(QStringLiteral("verification_code ") + qs(session_->verificationCode()));
-    RelayMessage message;
-    message.type = wireName(RelayMessageType::e2eeReady);
+    RelayMessage message = RelayMessage::of(RelayMessageType::e2eeReady);
     message.sessionCode = options_.code.toStdString();
     message.e2ee = *ready;
     sendPlain(message);
@@ -415,8 +413,7 @@ bool HeadlessViewer::sendEncrypted(const RelayMessage& inner)
         print(QStringLiteral("error cannot encrypt %1").arg(qs(inner.type)));
         return false;
     }
-    RelayMessage data;
-    data.type = wireName(RelayMessageType::e2eeData);
+    RelayMessage data = RelayMessage::of(RelayMessageType::e2eeData);
     data.e2ee = *payload;
     socket_.sendTextMessage(qs(RelayMessageCodec::encode(data)));
     print(QStringLiteral("sent ") + qs(inner.type));
@@ -425,8 +422,7 @@ bool HeadlessViewer::sendEncrypted(const RelayMessage& inner)
 
 void HeadlessViewer::sendSessionEnd()
 {
-    RelayMessage end;
-    end.type = wireName(RelayMessageType::sessionEnd);
+    RelayMessage end = RelayMessage::of(RelayMessageType::sessionEnd);
     end.sessionCode = options_.code.toStdString();
     end.text = std::string(kEndedByViewer);
     // Encrypted when the session is; before that the client still takes a plain one.
