@@ -24,8 +24,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -1,6 +1,7 @@
 #include "core/ClientSessionCapture.h"
 
 #include "platform/MainThreadPoster.h"
+#include "platform/ThreadCheck.h"
 #include "relay/ClientRelayConnection.h"
 
 namespace doorwarden {
@@ -18,6 +19,7 @@ ClientSessionCapture::~ClientSessionCapture()
 
 RelayCapture* ClientSessionCapture::startCapture(ClientRelayConnection& connection)
 {
+    DOORWARDEN_ASSERT_ON(scheduler_);
     if (!factory_ || capture_) {
         return capture_.get();
     }

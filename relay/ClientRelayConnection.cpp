@@ -1,6 +1,7 @@
 #include "relay/ClientRelayConnection.h"
 
 #include "platform/MainThreadPoster.h"
+#include "platform/ThreadCheck.h"
 #include "platform/WeakGuard.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/RelayMessageType.h"
@@ -219,6 +220,7 @@ QUrl ClientRelayConnection::relayUrl(const QString& endpoint, const QString& mac
 void ClientRelayConnection::start(const std::string& code, const std::optional<std::string>& resumeToken,
                                   bool recovering, bool viewOnly, EventHandler handler)
 {
+    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     if (socket_) {
         return;
     }
@@ -256,6 +258,7 @@ void ClientRelayConnection::socketFailed(RelaySocket* socket, const QString& err
 
 void ClientRelayConnection::stop()
 {
+    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     enableRemoteInput(false);
     if (socket_) {
         socket_->close();
@@ -295,6 +298,7 @@ std::string ClientRelayConnection::machineName() const
 
 void ClientRelayConnection::receive(const QByteArray& bytes)
 {
+    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     handleSafely([&] {
         const auto message = RelayMessageCodec::decode(std::string_view(bytes.constData(), bytes.size()));
         if (message) {
@@ -582,6 +586,7 @@ void ClientRelayConnection::stopCapture()
 
 void ClientRelayConnection::sendVideoFrame(const EncodedVideoFrame& frame)
 {
+    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     if (dependencies_.direct) {
         if (const auto header = frame.header(0, static_cast<std::size_t>(frame.data.size()))) {
             dependencies_.direct->offerVideo(frame.data, *header);
@@ -808,6 +813,7 @@ RelayMessage ClientRelayConnection::messageOfType(RelayMessageType type, bool wi
 
 void ClientRelayConnection::sendApplication(const RelayMessage& message, std::function<void(bool)> done)
 {
+    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     if (dependencies_.direct) {
         const bool pointer = message.is(Type::audioFrame);
         const bool sent = pointer ? dependencies_.direct->offerPointer(message) : dependencies_.direct->offerControl(message);
@@ -839,6 +845,7 @@ bool ClientRelayConnection::sendEncryptedOverRelay(const RelayMessage& message, 
 
 void ClientRelayConnection::sendPlain(const RelayMessage& message, std::function<void(bool)> done)
 {
+    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     if (!socket_) {
         if (done) {
             done(false);

@@ -903,7 +903,7 @@ TEST(ClientRelayConnectionSecuredTest, CustomerActingTypesAreObeyedOnlyEncrypted
         // Encrypted but without its payload: ignored.
         if (c.hasPayload) {
             h.input->handled.clear();
-            h.deliverSealed(message(*relayMessageTypeNamed(c.message.type)));
+            h.deliverSealed(RelayMessage::of(*relayMessageTypeNamed(c.message.type)));
             EXPECT_TRUE(h.takeEvents().empty());
             EXPECT_TRUE(h.input->handled.empty());
             EXPECT_TRUE(h.take().empty());

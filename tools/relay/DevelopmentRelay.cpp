@@ -329,15 +329,15 @@ void DevelopmentRelay::onClientText(const QString& code, QWebSocket* socket, con
         log(QStringLiteral("dropped undecodable text from client code=%1").arg(code));
         return;
     }
-    if (isType(*message, RelayMessageType::clientApproval)) {
+    if (message->is(RelayMessageType::clientApproval)) {
         approve(*session, message->accepted.value_or(false));
         return;
     }
-    if (isType(*message, RelayMessageType::errorReportSubmit)) {
+    if (message->is(RelayMessageType::errorReportSubmit)) {
         acceptErrorReport(*session, *message);
         return;
     }
-    if (isType(*message, RelayMessageType::sessionEnd)) {
+    if (message->is(RelayMessageType::sessionEnd)) {
         session->ending = true;
     }
     int delivered = 0;
@@ -410,7 +410,7 @@ void DevelopmentRelay::onViewerText(const QString& code, QWebSocket* socket, con
         return;
     }
     message->viewerName = viewer->name.toStdString();
-    if (isType(*message, RelayMessageType::sessionEnd)) {
+    if (message->is(RelayMessageType::sessionEnd)) {
         session->second.ending = true;
     }
     if (!session->second.client) {
