@@ -7,6 +7,7 @@
 #include "core/ClientPersistentSession.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/FakeLoginItem.h"
+#include "platform/fake/FakePermissionProbe.h"
 #include "platform/fake/FakeSessionEnvironment.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"
@@ -56,28 +57,6 @@ inline constexpr const char* kFormattedCode = "482 913";
 inline const QString kEndpoint = QStringLiteral("wss://relay.doorwarden.test:8443");
 // Seconds between 1970-01-01 and 2001-01-01, the epoch of the stored record's time stamp.
 inline constexpr double kRecordEpoch = 978'307'200.0;
-
-// Permissions as the test sets them; remembers when the screen permission was read.
-class FakePermissionProbe final : public PermissionProbe {
-public:
-    explicit FakePermissionProbe(const Clock& clock)
-        : clock_(clock)
-    {
-    }
-    bool canCaptureScreen() const override
-    {
-        screenChecks.push_back(clock_.monotonicNow());
-        return screen;
-    }
-    bool canInjectInput() const override { return input; }
-
-    bool screen = true;
-    bool input = true;
-    mutable std::vector<Clock::MonotonicTime> screenChecks;
-
-private:
-    const Clock& clock_;
-};
 
 // What the collaboration parts were asked to do; outlives the parts the model owns.
 struct CollaborationRecord {

@@ -1,35 +1,26 @@
 #include "core/PermissionManager.h"
 #include "platform/fake/FakeHostInfo.h"
+#include "platform/fake/FakePermissionProbe.h"
 #include "platform/fake/ManualClock.h"
 
 #include <gtest/gtest.h>
 
 using namespace doorwarden;
 
-namespace {
-
-class FakeProbe final : public PermissionProbe {
-public:
-    bool canCaptureScreen() const override { return capture; }
-    bool canInjectInput() const override { return input; }
-    bool capture = false;
-    bool input = false;
-};
-
-} // namespace
-
 TEST(PermissionManagerTest, ReportsTheProbeAndLogsWhatARequestFindsMissing)
 {
     ManualClock clock;
     FakeHostInfo host;
     ClientDiagnosticLog log(clock, host);
-    FakeProbe probe;
+    FakePermissionProbe probe(clock);
+    probe.screen = false;
+    probe.input = false;
     PermissionManager permissions(probe, log);
 
     EXPECT_EQ(permissions.check(), (ClientPermissionState{false, false}));
     permissions.requestScreenRecordingAccess();
     permissions.requestAccessibilityAccess();
-    probe.capture = true;
+    probe.screen = true;
     EXPECT_EQ(permissions.check(), (ClientPermissionState{true, false}));
     permissions.requestScreenRecordingAccess();
     probe.input = true;
