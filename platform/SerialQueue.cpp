@@ -238,7 +238,10 @@ void SerialQueue::run()
         } else if (core.timers.empty()) {
             core.wake.wait(lock);
         } else {
-            core.wake.wait_until(lock, core.timers.top().due);
+            // A copy: the wait reads the deadline again after waking, and the timer may have
+            // moved (a post while waiting reallocates the heap).
+            const Time due = core.timers.top().due;
+            core.wake.wait_until(lock, due);
         }
     }
     // Delayed and repeating work not yet due is dropped.
