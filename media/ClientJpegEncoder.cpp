@@ -1,5 +1,7 @@
 #include "media/ClientJpegEncoder.h"
 
+#include "media/ScreenFrameProblem.h"
+
 #include <turbojpeg.h>
 
 #include <cstdint>
@@ -11,23 +13,6 @@ namespace {
 
 // A JPEG's sides are 16-bit.
 constexpr int kMaximumSide = 65535;
-
-std::string problemWith(const ScreenFrame& frame)
-{
-    if (frame.width <= 0 || frame.height <= 0) {
-        return "empty picture";
-    }
-    if (frame.width > kMaximumSide || frame.height > kMaximumSide) {
-        return "picture larger than a JPEG can hold";
-    }
-    if (frame.stride / 4 < frame.width) {
-        return "stride shorter than a row";
-    }
-    if (frame.pixels.size() / static_cast<std::size_t>(frame.stride) < static_cast<std::size_t>(frame.height)) {
-        return "fewer pixels than stride x height";
-    }
-    return {};
-}
 
 } // namespace
 
@@ -48,7 +33,7 @@ ClientJpegEncoder::Result ClientJpegEncoder::encode(const ScreenFrame& frame)
     if (!handle_) {
         return {{}, "no JPEG compressor: " + std::string(tjGetErrorStr2(nullptr))};
     }
-    if (auto problem = problemWith(frame); !problem.empty()) {
+    if (auto problem = screenFrameProblem(frame, kMaximumSide); !problem.empty()) {
         return {{}, problem};
     }
     // Into a buffer of the worst-case size, so that turbojpeg never reallocates it.
