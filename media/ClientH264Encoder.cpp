@@ -76,7 +76,9 @@ std::unique_ptr<ClientH264Encoder> ClientH264Encoder::create(const Settings& set
     context->time_base = AVRational{1, 1000}; // presentation times in milliseconds
     context->framerate = AVRational{encoder->settings_.fps, 1};
     context->max_b_frames = 0;
-    context->gop_size = 4 * encoder->settings_.fps;
+    // Key frames are the wrapper's alone: x264's own interval would count from its last IDR and
+    // add one right after each forced one.
+    context->gop_size = 1 << 30;
     context->profile = FF_PROFILE_H264_MAIN;
     // BT.601 in limited range, as the converter writes it, said so in the stream.
     context->color_range = AVCOL_RANGE_MPEG;
@@ -143,6 +145,7 @@ std::vector<EncodedVideoFrame> ClientH264Encoder::encode(const I420Frame& pictur
     const std::int64_t pts = std::max(milliseconds(presentation - *firstPresentation_), lastPts_ + 1);
     lastPts_ = pts;
 
+    ++framesSinceKeyFrame_; // this picture included
     const bool key = keyFramePending_ || !lastKeyFrame_ || framesSinceKeyFrame_ >= 4 * settings_.fps ||
                      presentation - *lastKeyFrame_ >= kKeyFrameInterval;
     keyFramePending_ = false;
@@ -150,8 +153,6 @@ std::vector<EncodedVideoFrame> ClientH264Encoder::encode(const I420Frame& pictur
         // Counted from the request: the interval holds even if the encoder's output lags.
         lastKeyFrame_ = presentation;
         framesSinceKeyFrame_ = 0;
-    } else {
-        ++framesSinceKeyFrame_;
     }
 
     frame_->format = AV_PIX_FMT_YUV420P;
