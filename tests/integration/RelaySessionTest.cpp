@@ -3,6 +3,9 @@
 // verification code on both sides, encrypted messages both ways, video through the outbox,
 // garbage from the relay, a dropped connection and a certificate the client must refuse.
 
+#include "media/ClientH264Encoder.h"
+#include "media/ClientI420Converter.h"
+#include "media/ClientJpegEncoder.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/linux/QtScheduler.h"
@@ -19,7 +22,9 @@
 #include "support/RelayProcess.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -148,6 +153,78 @@ TEST_F(RelaySessionTest, ViewerAndClientRunASecuredSessionThroughTheRelay)
     // The viewer ends the session.
     viewer.write(QStringLiteral("end"));
     ASSERT_NE(waitFor<relayEvent::SupportEnded>(), nullptr);
+    connection->stop();
+}
+
+// The width and height a PNG file declares, or 0 x 0.
+std::pair<int, int> pngSize(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {0, 0};
+    }
+    const QByteArray head = file.read(24);
+    if (head.size() < 24 || !head.startsWith("\x89PNG")) {
+        return {0, 0};
+    }
+    const auto be32 = [&head](int at) {
+        return (static_cast<std::uint8_t>(head[at]) << 24) | (static_cast<std::uint8_t>(head[at + 1]) << 16) |
+               (static_cast<std::uint8_t>(head[at + 2]) << 8) | static_cast<std::uint8_t>(head[at + 3]);
+    };
+    return {be32(16), be32(20)};
+}
+
+TEST_F(RelaySessionTest, TheViewerDecodesRealH264AndJpegAndSavesThePictures)
+{
+    auto connection = makeConnection(caFile);
+    connection->start(kCode, std::nullopt, false, false, recorder());
+    ASSERT_NE(waitFor<relayEvent::SessionCreated>(), nullptr);
+    QTemporaryDir frames;
+    Program viewer;
+    viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
+                 {QStringLiteral("--relay"), endpoint, QStringLiteral("--ca-file"), caFile, QStringLiteral("--code"),
+                  QString::fromStdString(kCode), QStringLiteral("--verbose"), QStringLiteral("--save-frames"),
+                  frames.path()});
+    ASSERT_NE(waitFor<relayEvent::ViewerRequested>(), nullptr);
+    connection->sendApproval();
+    ASSERT_NE(waitFor<relayEvent::EncryptionReady>(), nullptr);
+    ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^encryption_ready$")).isEmpty());
+
+    // A screen-like picture: bands of grey and colour.
+    ScreenFrame screen{640, 352, 640 * 4, std::vector<std::uint8_t>(640 * 352 * 4)};
+    for (std::size_t i = 0; i < screen.pixels.size(); ++i) {
+        screen.pixels[i] = static_cast<std::uint8_t>((i / 4 % 640) / 3 + (i % 4) * 40);
+    }
+    I420Frame picture;
+    ASSERT_EQ(ClientI420Converter::convert(screen, picture), "");
+    std::string error;
+    auto encoder = ClientH264Encoder::create({640, 352, 20, 100}, error);
+    ASSERT_TRUE(encoder) << error;
+    auto presentation = SystemClock::instance().monotonicNow();
+    for (int i = 0; i < 3; ++i) {
+        presentation += std::chrono::milliseconds(50);
+        for (auto frame : encoder->encode(picture, presentation, error)) {
+            frame.displayWidth = 640;
+            frame.displayHeight = 352;
+            connection->sendVideoFrame(frame);
+        }
+    }
+    ClientJpegEncoder jpeg;
+    const auto still = jpeg.encode(screen);
+    ASSERT_TRUE(still.ok()) << still.error;
+    connection->sendVideoFrame({.data = still.jpeg, .kind = VideoFrameHeader::Kind::jpegImage, .isKeyFrame = true,
+                                .width = 640, .height = 352, .displayWidth = 640, .displayHeight = 352});
+
+    ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^decoded frame=4 ")).isEmpty()) << "not every frame decoded";
+    EXPECT_EQ(viewer.countLines(QStringLiteral("^decoded frame=1 kind=h264 key=1 width=640 height=352 ")), 1);
+    EXPECT_EQ(viewer.countLines(QStringLiteral("^decoded frame=[23] kind=h264 key=0 width=640 height=352 ")), 2);
+    EXPECT_EQ(viewer.countLines(QStringLiteral("^decoded frame=4 kind=jpeg key=1 width=640 height=352 ")), 1);
+    EXPECT_EQ(viewer.countLines(QStringLiteral("^undecodable ")), 0);
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_EQ(pngSize(QDir(frames.path()).filePath(QStringLiteral("frame-%1.png").arg(n))),
+                  (std::pair<int, int>{640, 352}))
+            << n;
+    }
     connection->stop();
 }
 

@@ -7,6 +7,8 @@
 #include "relay/crypto/RandomSource.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QFile>
 #include <QFileDevice>
 #include <QSslError>
@@ -370,6 +372,7 @@ void HeadlessViewer::handleVideo(const QByteArray& sealed)
     if (!options_.saveFramesDir.isEmpty()) {
         saveFrame(isJpeg, opened->frame);
     }
+    decodeFrame(header, opened->frame);
     if (options_.exitAfterFrames > 0 && frames_ >= options_.exitAfterFrames) {
         closeAndFinish(0, false);
     }
@@ -385,6 +388,47 @@ void HeadlessViewer::saveFrame(bool isJpeg, const std::vector<std::uint8_t>& fra
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(reinterpret_cast<const char*>(frame.data()), size) != size) {
         print(QStringLiteral("error cannot write %1: %2").arg(path, file.errorString()));
+    }
+}
+
+void HeadlessViewer::decodeFrame(const VideoFrameHeader& header, const std::vector<std::uint8_t>& frame)
+{
+    const bool isJpeg = header.kind == VideoFrameHeader::Kind::jpegImage;
+    std::string error;
+    QElapsedTimer timer;
+    timer.start();
+    const auto picture = decoder_.decode(
+        header.kind, QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size())),
+        error);
+    const double decodeMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    if (!picture) {
+        if (options_.verbose) {
+            print(QStringLiteral("undecodable frame=%1 reason=%2").arg(frames_).arg(oneLine(qs(error))));
+        }
+        return;
+    }
+    if (!options_.saveFramesDir.isEmpty()) {
+        // Saved before the line that reports it, so that a reader of the line finds the file;
+        // cut to the size in the header (the coded padding below and right is not shown).
+        const int width = std::min<int>(picture->width, header.width > 0 ? header.width : picture->width);
+        const int height = std::min<int>(picture->height, header.height > 0 ? header.height : picture->height);
+        const QImage image(picture->bgrx.data(), picture->width, picture->height, picture->width * 4,
+                           QImage::Format_RGB32);
+        const QString path = QDir(options_.saveFramesDir).filePath(QStringLiteral("frame-%1.png").arg(frames_));
+        if (!image.copy(0, 0, width, height).save(path, "PNG")) {
+            print(QStringLiteral("error cannot write %1").arg(path));
+        }
+    }
+    ++decodedFrames_;
+    if (options_.verbose || decodedFrames_ == 1) {
+        print(QStringLiteral("decoded frame=%1 kind=%2 key=%3 width=%4 height=%5 bytes=%6 decode_ms=%7")
+                  .arg(frames_)
+                  .arg(isJpeg ? QStringLiteral("jpeg") : QStringLiteral("h264"))
+                  .arg(header.isKeyFrame ? 1 : 0)
+                  .arg(picture->width)
+                  .arg(picture->height)
+                  .arg(frame.size())
+                  .arg(decodeMs, 0, 'f', 2));
     }
 }
 

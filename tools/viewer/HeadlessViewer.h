@@ -3,6 +3,7 @@
 #include "relay/RelayMessage.h"
 #include "viewer/HeadlessViewerOptions.h"
 #include "viewer/ViewerSessionE2EE.h"
+#include "viewer/ViewerVideoDecoder.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -35,6 +36,10 @@ namespace doorwarden {
 //   inner <json>                  a decrypted message from the client, as it arrived
 //   plain <json>                  a plain message from the client or relay with no other line
 //   video frame=<n> kind=<h264|jpeg> key=<0|1> bytes=<n> width=<w> height=<h>
+//   decoded frame=<n> kind=<h264|jpeg> key=<0|1> width=<w> height=<h> bytes=<n> decode_ms=<ms>
+//                                 the picture the frame decoded to (the first, or each with
+//                                 --verbose); with --verbose, "undecodable frame=<n> reason=<text>"
+//                                 when it did not
 //   video_summary frames=<n> key_frames=<n> bytes=<n>
 //   dropped <what>                something arrived that does not decode or does not open
 //   error <text>                  a failure: connection, TLS, the relay's error message, bad input
@@ -97,6 +102,8 @@ private:
     void handleVideo(const QByteArray& sealed);
     void handleSessionEnd();
     void saveFrame(bool isJpeg, const std::vector<std::uint8_t>& frame);
+    // Decodes the frame and reports it; saves the picture as PNG beside the frame when asked.
+    void decodeFrame(const VideoFrameHeader& header, const std::vector<std::uint8_t>& frame);
 
     void sendPlain(const RelayMessage& message);
     bool sendEncrypted(const RelayMessage& inner);
@@ -130,6 +137,8 @@ private:
     std::int64_t frames_ = 0;
     std::int64_t keyFrames_ = 0;
     std::int64_t frameBytes_ = 0;
+    std::int64_t decodedFrames_ = 0;
+    ViewerVideoDecoder decoder_;
 };
 
 } // namespace doorwarden

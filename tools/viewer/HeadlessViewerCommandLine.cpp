@@ -37,7 +37,7 @@ HeadlessViewerCommandLine::Outcome HeadlessViewerCommandLine::parse(const QStrin
                                           QStringLiteral("Also trust the CA certificate in this PEM file."),
                                           QStringLiteral("path"));
     const QCommandLineOption saveFramesOption(QStringLiteral("save-frames"),
-                                              QStringLiteral("Write each video frame to <dir>/frame-<n>.<h264|jpg>."),
+                                              QStringLiteral("Write each video frame to <dir>/frame-<n>.<h264|jpg> and its decoded picture to <dir>/frame-<n>.png."),
                                               QStringLiteral("dir"));
     const QCommandLineOption sendOption(
         QStringLiteral("send"),
