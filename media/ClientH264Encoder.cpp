@@ -85,7 +85,7 @@ std::unique_ptr<ClientH264Encoder> ClientH264Encoder::create(const Settings& set
     context->colorspace = AVCOL_SPC_SMPTE170M;
     context->color_primaries = AVCOL_PRI_SMPTE170M;
     context->color_trc = AVCOL_TRC_SMPTE170M;
-    av_opt_set(context->priv_data, "preset", kPreset, 0);
+    av_opt_set(context->priv_data, "preset", settings.preset, 0);
     av_opt_set(context->priv_data, "tune", "zerolatency", 0);
     av_opt_set(context->priv_data, "profile", "main", 0);
     av_opt_set_int(context->priv_data, "forced-idr", 1, 0);

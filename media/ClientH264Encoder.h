@@ -40,6 +40,7 @@ public:
         int height = 0;
         int fps = 20;
         int bitratePercent = 100;
+        const char* preset = kPreset; // x264's; others only to compare them
     };
 
     // A running encoder, or none with the reason in `error` (libx264 missing, a size it refuses).
