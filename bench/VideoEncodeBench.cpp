@@ -15,6 +15,7 @@
 #include "media/ClientI420Converter.h"
 #include "media/ClientJpegEncoder.h"
 #include "platform/fake/ManualClock.h"
+#include "viewer/PicturePsnr.h"
 #include "viewer/ViewerVideoDecoder.h"
 
 #include <QByteArray>
@@ -30,7 +31,6 @@ extern "C" {
 }
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -94,18 +94,7 @@ struct Psnr {
     int count = 0;
     void add(const ScreenFrame& source, const ViewerVideoDecoder::Picture& decoded)
     {
-        double squared = 0;
-        for (int y = 0; y < source.height; ++y) {
-            for (int x = 0; x < source.width; ++x) {
-                for (int c = 0; c < 3; ++c) {
-                    const double a = source.pixels[(static_cast<std::size_t>(y) * source.width + x) * 4 + c];
-                    const double b = decoded.bgrx[(static_cast<std::size_t>(y) * decoded.width + x) * 4 + c];
-                    squared += (a - b) * (a - b);
-                }
-            }
-        }
-        const double mse = squared / (3.0 * source.width * source.height);
-        sum += 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
+        sum += picturePsnr(source, decoded);
         ++count;
     }
     double mean() const { return count ? sum / count : 0; }

@@ -3,6 +3,7 @@
 #include "media/AnnexB.h"
 #include "media/ClientI420Converter.h"
 #include "platform/fake/ManualClock.h"
+#include "viewer/PicturePsnr.h"
 #include "viewer/ViewerVideoDecoder.h"
 
 #include <gtest/gtest.h>
@@ -38,22 +39,6 @@ ScreenFrame screen(int width, int height, int offset = 0)
         }
     }
     return frame;
-}
-
-double psnr(const ScreenFrame& source, const ViewerVideoDecoder::Picture& decoded)
-{
-    double squared = 0;
-    for (int y = 0; y < source.height; ++y) {
-        for (int x = 0; x < source.width; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                const double a = source.pixels[(static_cast<std::size_t>(y) * source.width + x) * 4 + c];
-                const double b = decoded.bgrx[(static_cast<std::size_t>(y) * decoded.width + x) * 4 + c];
-                squared += (a - b) * (a - b);
-            }
-        }
-    }
-    const double mse = squared / (3.0 * source.width * source.height);
-    return 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
 }
 
 struct Stream {
@@ -124,7 +109,7 @@ TEST(ClientH264EncoderTest, AStaticKeyFrameAt1080pDecodesAtThirtyEightDecibelsOr
     ASSERT_TRUE(decoded) << error;
     EXPECT_EQ(decoded->width, 1920);
     EXPECT_EQ(decoded->height, 1088);
-    const double quality = psnr(source, *decoded);
+    const double quality = picturePsnr(source, *decoded);
     EXPECT_GE(quality, 38.0);
     std::printf("1080p key frame: %lld bytes, PSNR %.2f dB\n", static_cast<long long>(key.data.size()), quality);
 }
