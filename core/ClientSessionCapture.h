@@ -23,8 +23,6 @@ public:
     RelayCapture* startCapture(ClientRelayConnection& connection) override;
     void stopCapture() override;
 
-    bool isRunning() const { return capture_ != nullptr; }
-
 private:
     Scheduler& scheduler_;
     const RelayCaptureFactory factory_;

@@ -1,10 +1,10 @@
 #include "media/ClientH264Encoder.h"
 
 #include "media/AnnexB.h"
+#include "media/LibavError.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/error.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
@@ -19,13 +19,6 @@ namespace {
 constexpr int kMaximumSide = 16384;
 constexpr int kMinimumFps = 1;
 constexpr int kMaximumFps = 60;
-
-std::string describe(int averror)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(averror, text, sizeof text);
-    return text;
-}
 
 std::int64_t milliseconds(Clock::MonotonicTime::duration elapsed)
 {
@@ -91,7 +84,7 @@ std::unique_ptr<ClientH264Encoder> ClientH264Encoder::create(const Settings& set
     av_opt_set_int(context->priv_data, "forced-idr", 1, 0);
     encoder->update(encoder->settings_.fps, settings.bitratePercent);
     if (const int opened = avcodec_open2(context, codec, nullptr); opened < 0) {
-        error = "libx264 refused the settings: " + describe(opened);
+        error = "libx264 refused the settings: " + libavErrorText(opened);
         encoder->flushed_ = true;
         return nullptr;
     }
@@ -170,7 +163,7 @@ std::vector<EncodedVideoFrame> ClientH264Encoder::encode(const I420Frame& pictur
     const int sent = avcodec_send_frame(context_, frame_);
     frame_->data[0] = frame_->data[1] = frame_->data[2] = nullptr;
     if (sent < 0) {
-        error = "libx264 refused the picture: " + describe(sent);
+        error = "libx264 refused the picture: " + libavErrorText(sent);
         return {};
     }
     return receivePackets();

@@ -24,7 +24,6 @@ public:
     std::string effectiveQuality() const;
     // The subscribers, in name order: the targets of every audio frame.
     std::vector<std::string> viewers() const;
-    const std::map<std::string, std::string>& byViewer() const { return qualities_; }
 
 private:
     std::map<std::string, std::string> qualities_;

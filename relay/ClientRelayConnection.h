@@ -138,7 +138,6 @@ public:
     std::size_t approvedViewers() const { return approvedViewers_; }
     bool relayVideoSuppressed() const { return relayVideoSuppressed_; }
     std::size_t videoOutboxSize() const { return videoOutbox_.size(); }
-    const VideoOutbox& videoOutbox() const { return videoOutbox_; }
     int voiceFramesInFlight() const { return voiceFramesInFlight_; }
     const AudioSubscriptions& audioSubscriptions() const { return audioSubscriptions_; }
     const ClientSessionE2EE* encryptionSession() const { return e2ee_.get(); }

@@ -44,7 +44,6 @@ public:
     void clear();
 
     std::size_t size() const { return frames_.size(); }
-    std::int64_t bytes() const { return bytes_; }
 
 private:
     void drain();

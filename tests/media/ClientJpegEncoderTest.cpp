@@ -1,9 +1,10 @@
 #include "media/ClientJpegEncoder.h"
 
+#include "viewer/PicturePsnr.h"
+
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
-#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,23 +54,6 @@ Decoded decode(const QByteArray& jpeg)
     return out;
 }
 
-// Peak signal-to-noise ratio of the colour channels, padding ignored.
-double psnr(const ScreenFrame& source, const Decoded& decoded)
-{
-    double squared = 0;
-    for (int y = 0; y < source.height; ++y) {
-        for (int x = 0; x < source.width; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                const double a = source.pixels[static_cast<std::size_t>(y) * source.stride + x * 4 + c];
-                const double b = decoded.bgrx[(static_cast<std::size_t>(y) * decoded.width + x) * 4 + c];
-                squared += (a - b) * (a - b);
-            }
-        }
-    }
-    const double mse = squared / (3.0 * source.width * source.height);
-    return 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
-}
-
 } // namespace
 
 TEST(ClientJpegEncoderTest, EncodesBgrxWithPaddedRowsAsA420JpegOfTheSameSize)
@@ -90,7 +74,7 @@ TEST(ClientJpegEncoderTest, EncodesBgrxWithPaddedRowsAsA420JpegOfTheSameSize)
         EXPECT_EQ(decoded.subsampling, TJSAMP_420);
         ASSERT_FALSE(decoded.bgrx.empty());
         if (c.width > 1) {
-            EXPECT_GT(psnr(frame, decoded), 30.0) << "colours must survive: BGRX read as BGRX";
+            EXPECT_GT(picturePsnr(frame, {decoded.width, decoded.height, decoded.bgrx}), 30.0) << "colours must survive: BGRX read as BGRX";
         }
     }
 }

@@ -1,8 +1,9 @@
 #include "viewer/ViewerVideoDecoder.h"
 
+#include "media/LibavError.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/error.h>
 }
 #include <libyuv/convert_argb.h>
 #include <turbojpeg.h>
@@ -10,13 +11,6 @@ extern "C" {
 namespace doorwarden {
 
 namespace {
-
-std::string describe(int averror)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(averror, text, sizeof text);
-    return text;
-}
 
 } // namespace
 
@@ -67,12 +61,12 @@ std::optional<ViewerVideoDecoder::Picture> ViewerVideoDecoder::decodeH264(const 
     packet_->data = nullptr;
     packet_->size = 0;
     if (sent < 0) {
-        error = "H.264 refused: " + describe(sent);
+        error = "H.264 refused: " + libavErrorText(sent);
         return std::nullopt;
     }
     const int received = avcodec_receive_frame(context_, frame_);
     if (received < 0) {
-        error = "no picture: " + describe(received);
+        error = "no picture: " + libavErrorText(received);
         return std::nullopt;
     }
     if (frame_->format != AV_PIX_FMT_YUV420P && frame_->format != AV_PIX_FMT_YUVJ420P) {
