@@ -104,15 +104,17 @@ struct Run {
     double cpuMsPerFrame = 0;
     double psnr = 0;
     double bitsPerSecond = 0;
+    std::vector<std::size_t> pictureBytes;
 };
 
-Run ours(const std::vector<ScreenFrame>& frames, const char* preset)
+Run ours(const std::vector<ScreenFrame>& frames, const char* preset, int percent = 100)
 {
     const int width = frames.front().width;
     const int height = frames.front().height;
     std::string error;
     auto encoder = ClientH264Encoder::create(
-        {ClientI420Converter::alignedSide(width), ClientI420Converter::alignedSide(height), kFps, 100, preset}, error);
+        {ClientI420Converter::alignedSide(width), ClientI420Converter::alignedSide(height), kFps, percent, preset},
+        error);
     if (!encoder) {
         std::printf("encoder: %s\n", error.c_str());
         return {};
@@ -140,6 +142,7 @@ Run ours(const std::vector<ScreenFrame>& frames, const char* preset)
     double bytes = 0;
     for (std::size_t i = 0; i < stream.size() && i < frames.size(); ++i) {
         bytes += static_cast<double>(stream[i].data.size());
+        run.pictureBytes.push_back(static_cast<std::size_t>(stream[i].data.size()));
         if (const auto decoded = decoder.decode(stream[i].kind, stream[i].data, error)) {
             psnr.add(frames[i], *decoded);
         }
@@ -149,7 +152,7 @@ Run ours(const std::vector<ScreenFrame>& frames, const char* preset)
     return run;
 }
 
-Run ffmpeg(const std::vector<ScreenFrame>& frames, const char* preset, const QTemporaryDir& folder)
+Run ffmpeg(const std::vector<ScreenFrame>& frames, const char* preset, const QTemporaryDir& folder, int percent = 100)
 {
     const int width = frames.front().width;
     const int height = frames.front().height;
@@ -162,7 +165,7 @@ Run ffmpeg(const std::vector<ScreenFrame>& frames, const char* preset, const QTe
             file.write(reinterpret_cast<const char*>(frame.pixels.data()), static_cast<qint64>(frame.pixels.size()));
         }
     }
-    const QString bitrate = QString::number(ClientH264Encoder::bitrateFor(100));
+    const QString bitrate = QString::number(ClientH264Encoder::bitrateFor(percent));
     QProcess process;
     const double before = childrenCpuSeconds();
     process.start(QStringLiteral("ffmpeg"),
@@ -172,7 +175,8 @@ Run ffmpeg(const std::vector<ScreenFrame>& frames, const char* preset, const QTe
                    QStringLiteral("-r"), QString::number(kFps), QStringLiteral("-i"), raw, QStringLiteral("-c:v"),
                    QStringLiteral("libx264"), QStringLiteral("-preset"), QString::fromLatin1(preset),
                    QStringLiteral("-tune"), QStringLiteral("zerolatency"), QStringLiteral("-profile:v"),
-                   QStringLiteral("main"), QStringLiteral("-bf"), QStringLiteral("0"), QStringLiteral("-b:v"), bitrate,
+                   QStringLiteral("main"), QStringLiteral("-bf"), QStringLiteral("0"), QStringLiteral("-g"),
+                   QString::number(ClientH264Encoder::kKeyFrameInterval.count() * kFps), QStringLiteral("-b:v"), bitrate,
                    QStringLiteral("-maxrate"), bitrate, QStringLiteral("-bufsize"), bitrate, QStringLiteral("-pix_fmt"),
                    QStringLiteral("yuv420p"), QStringLiteral("-f"), QStringLiteral("h264"), out});
     if (!process.waitForFinished(600'000) || process.exitCode() != 0) {
@@ -196,6 +200,7 @@ Run ffmpeg(const std::vector<ScreenFrame>& frames, const char* preset, const QTe
     std::size_t picture = 0;
     const auto take = [&](const std::uint8_t* data, int size) {
         if (size > 0 && picture < frames.size()) {
+            run.pictureBytes.push_back(static_cast<std::size_t>(size));
             if (const auto decoded = decoder.decode(VideoFrameHeader::Kind::h264AccessUnit,
                                                     QByteArray(reinterpret_cast<const char*>(data), size), error)) {
                 psnr.add(frames[picture], *decoded);
@@ -243,42 +248,41 @@ void compare(int width, int height, const char* preset, const QTemporaryDir& fol
     }
 }
 
-void bitrateControl()
+// Bits per second over the whole run and the largest single second, against the target.
+void printSeconds(const char* side, const Run& run, int percent)
 {
-    std::printf("bitrate control, 1920x1080 scrolling content, 10 s at %d fps\n", kFps);
+    std::vector<double> secondBytes((run.pictureBytes.size() + kFps - 1) / kFps, 0);
+    for (std::size_t n = 0; n < run.pictureBytes.size(); ++n) {
+        secondBytes[n / kFps] += static_cast<double>(run.pictureBytes[n]);
+    }
+    double total = 0;
+    double largest = 0;
+    std::size_t largestSecond = 0;
+    for (std::size_t second = 0; second < secondBytes.size(); ++second) {
+        total += secondBytes[second];
+        if (secondBytes[second] > largest) {
+            largest = secondBytes[second];
+            largestSecond = second;
+        }
+    }
+    const double target = static_cast<double>(ClientH264Encoder::bitrateFor(percent));
+    const double average = total * 8 / static_cast<double>(secondBytes.size());
+    std::printf("  %3d %% %-6s: target %5.2f Mbit/s, measured %5.2f (%+5.1f %%), largest second %5.2f Mbit/s "
+                "(%+5.1f %% of the limit, second %zu), PSNR %5.2f dB\n",
+                percent, side, target / 1e6, average / 1e6, (average / target - 1) * 100, largest * 8 / 1e6,
+                (largest * 8 / target - 1) * 100, largestSecond, run.psnr);
+}
+
+void bitrateControl(const char* preset, const QTemporaryDir& folder)
+{
+    std::printf("bitrate control, 1920x1080 scrolling content, 10 s at %d fps, preset %s\n", kFps, preset);
     std::vector<ScreenFrame> frames;
     for (int n = 0; n < 10 * kFps; ++n) {
         frames.push_back(screenAt(1920, 1080, n));
     }
     for (const int percent : {100, 80, 65, 50}) {
-        std::string error;
-        auto encoder = ClientH264Encoder::create({1920, 1088, kFps, percent}, error);
-        ManualClock clock;
-        I420Frame picture;
-        std::vector<double> secondBytes(10, 0);
-        for (std::size_t n = 0; n < frames.size(); ++n) {
-            ClientI420Converter::convert(frames[n], picture);
-            for (const auto& out : encoder->encode(picture, clock.monotonicNow(), error)) {
-                secondBytes[n / kFps] += static_cast<double>(out.data.size());
-            }
-            clock.advance(50ms);
-        }
-        const double target = static_cast<double>(ClientH264Encoder::bitrateFor(percent));
-        double total = 0;
-        double largest = 0;
-        std::size_t largestSecond = 0;
-        for (std::size_t second = 0; second < secondBytes.size(); ++second) {
-            total += secondBytes[second];
-            if (secondBytes[second] > largest) {
-                largest = secondBytes[second];
-                largestSecond = second;
-            }
-        }
-        const double average = total * 8 / 10;
-        std::printf("  %3d %%: target %5.2f Mbit/s, measured %5.2f (%+5.1f %%), largest second %5.2f Mbit/s "
-                    "(%+5.1f %% of the limit, second %zu)\n",
-                    percent, target / 1e6, average / 1e6, (average / target - 1) * 100, largest * 8 / 1e6,
-                    (largest * 8 / target - 1) * 100, largestSecond);
+        printSeconds("ours", ours(frames, preset, percent), percent);
+        printSeconds("ffmpeg", ffmpeg(frames, preset, folder, percent), percent);
     }
 }
 
@@ -332,7 +336,7 @@ int main(int argc, char** argv)
     QTemporaryDir folder;
     compare(1920, 1080, preset, folder);
     compare(2560, 1440, preset, folder);
-    bitrateControl();
+    bitrateControl(preset, folder);
     jpeg(folder);
     return 0;
 }
