@@ -1,5 +1,6 @@
 #include "app/ClientApplication.h"
 
+#include "media/ClientScreenCapture.h"
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/LinuxHostInfo.h"
 #include "platform/linux/LinuxSessionEnvironment.h"
@@ -64,7 +65,7 @@ ClientApplication::ClientApplication(Options options)
             RelayConnectionDependencies(*scheduler_, SystemClock::instance(), log, LinuxHostInfo::instance(),
                                         [tls] { return std::make_unique<QtRelaySocket>(tls); }, options_.relayEndpoint)
                 .take(),
-        .makeCapture = {}, // screen capture joins in a later build, as do input and the direct transport
+        .makeCapture = ClientScreenCapture::factory(*environment_, *threads_, SystemClock::instance(), log),
         .removeApplication = {}, // removal joins with the service requests
         .showAlert = options_.showAlert,
         .terminateApplication = options_.terminate,

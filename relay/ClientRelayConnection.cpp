@@ -274,6 +274,7 @@ void ClientRelayConnection::stop()
     videoOutbox_.clear();
     voiceFramesInFlight_ = 0;
     audioSubscriptions_.clear();
+    viewerTargetFps_.reset();
     if (eventHandler_) {
         raise(relayEvent::SystemAudioActive{false});
     }
@@ -494,8 +495,11 @@ void ClientRelayConnection::applicationDispatch(const RelayMessage& message, Ori
         }
         return;
     case Type::videoControl:
-        if (capture_ && message.videoControl) {
-            capture_->setTargetFps(message.videoControl->targetFps);
+        if (message.videoControl) {
+            viewerTargetFps_ = message.videoControl->targetFps;
+            if (capture_) {
+                capture_->setTargetFps(*viewerTargetFps_);
+            }
         }
         return;
     case Type::videoStats:
@@ -573,6 +577,13 @@ void ClientRelayConnection::startCapture()
 {
     if (dependencies_.capture && !capture_) {
         capture_ = dependencies_.capture->startCapture(*this);
+        // What the viewers asked for before the capture ran.
+        if (capture_ && viewerTargetFps_) {
+            capture_->setTargetFps(*viewerTargetFps_);
+        }
+        if (capture_ && audioSubscriptions_.isActive()) {
+            capture_->setSystemAudio(true, audioSubscriptions_.effectiveQuality());
+        }
     }
 }
 

@@ -194,6 +194,7 @@ private:
     bool relayVideoSuppressed_ = false;
     bool removeClientWhenSessionEnds_ = false;
     AudioSubscriptions audioSubscriptions_;
+    std::optional<std::int64_t> viewerTargetFps_; // the viewers' last "video_control", kept for the capture
     EventHandler eventHandler_;
     int voiceFramesInFlight_ = 0;
 };

@@ -1,21 +1,26 @@
 #include "platform/linux/LinuxSessionEnvironment.h"
 
 #include "platform/linux/UnavailableClipboard.h"
-#include "platform/linux/UnavailableCursorMonitor.h"
 #include "platform/linux/UnavailableInputInjector.h"
-#include "platform/linux/UnavailableScreenCapturer.h"
 #include "platform/linux/UnavailableSystemAudioCapturer.h"
+#include "platform/linux/XcbCursorMonitor.h"
+#include "platform/linux/XcbScreenCapturer.h"
 
 namespace doorwarden {
 
+LinuxSessionEnvironment::LinuxSessionEnvironment(std::string display)
+    : display_(std::move(display))
+{
+}
+
 std::unique_ptr<ScreenCapturer> LinuxSessionEnvironment::createScreenCapturer()
 {
-    return std::make_unique<UnavailableScreenCapturer>();
+    return std::make_unique<XcbScreenCapturer>(display_);
 }
 
 std::unique_ptr<CursorMonitor> LinuxSessionEnvironment::createCursorMonitor()
 {
-    return std::make_unique<UnavailableCursorMonitor>();
+    return std::make_unique<XcbCursorMonitor>(display_);
 }
 
 std::unique_ptr<InputInjector> LinuxSessionEnvironment::createInputInjector()

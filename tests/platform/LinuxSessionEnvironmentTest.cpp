@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxSessionEnvironment.h"
 #include "platform/ScopedEnvironment.h"
+#include "support/XvfbServer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,8 @@
 using namespace doorwarden;
 
 // As when the client starts before the desktop, or in a session with no display at all:
-// every object answers "unavailable" and nothing crashes.
+// capture fails to start with a reason, the pointer is unknown, the objects without a back-end
+// answer "unavailable", and nothing crashes.
 TEST(LinuxSessionEnvironmentTest, ObjectsFailCleanlyWithoutAnXServer)
 {
     struct Case {
@@ -43,6 +45,7 @@ TEST(LinuxSessionEnvironmentTest, ObjectsFailCleanlyWithoutAnXServer)
         CursorImage image;
         EXPECT_FALSE(cursor->pointerPosition().has_value());
         EXPECT_FALSE(cursor->updateCursorImage(image));
+        EXPECT_FALSE(cursor->isCursorVisible());
 
         auto injector = session.createInputInjector();
         injector->movePointer({100, 100});
@@ -66,5 +69,46 @@ TEST(LinuxSessionEnvironmentTest, ObjectsFailCleanlyWithoutAnXServer)
         clipboard->setText("text from the viewer");
         EXPECT_FALSE(clipboard->text().has_value());
         EXPECT_EQ(clipboard->changeCount(), countBefore) << "a write that did not happen must not look like a copy";
+    }
+}
+
+// With an X server, capture and the pointer come from it, through the display the environment
+// was given or else DISPLAY; input, audio and the clipboard stay unavailable.
+TEST(LinuxSessionEnvironmentTest, CaptureAndPointerComeFromTheXServer)
+{
+    XvfbServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    struct Case {
+        const char* name;
+        bool displayGiven;
+    };
+    const Case cases[] = {
+        {"the display given to the environment, over a wrong DISPLAY", true},
+        {"DISPLAY", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnvironment environment;
+        environment.set("DISPLAY", c.displayGiven ? QByteArray(":4093") : server.display().toLocal8Bit());
+        LinuxSessionEnvironment session(c.displayGiven ? server.display().toStdString() : std::string());
+
+        auto screen = session.createScreenCapturer();
+        const StartResult started = screen->start();
+        ASSERT_TRUE(started.succeeded()) << started.reason();
+        EXPECT_EQ(screen->monitorRect(), (ScreenRect {0, 0, 1280, 800}));
+        ScreenFrame frame;
+        EXPECT_TRUE(screen->grab(frame));
+        EXPECT_EQ(frame.width, 1280);
+        EXPECT_EQ(frame.height, 800);
+
+        auto cursor = session.createCursorMonitor();
+        EXPECT_TRUE(cursor->pointerPosition().has_value());
+        CursorImage image;
+        EXPECT_TRUE(cursor->updateCursorImage(image));
+
+        auto audio = session.createSystemAudioCapturer();
+        EXPECT_FALSE(audio->start([](const AudioBuffer&) {}).succeeded());
+        auto clipboard = session.createClipboard();
+        EXPECT_FALSE(clipboard->text().has_value());
     }
 }

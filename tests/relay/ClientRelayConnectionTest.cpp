@@ -1796,7 +1796,7 @@ TEST(ClientRelayConnectionAudioTest, SubscriberIsTheViewerNameTrimmedOfAllWhiteS
     }
 }
 
-TEST(ClientRelayConnectionAudioTest, SubscriptionWorksEncryptedAndBeforeTheCaptureExists)
+TEST(ClientRelayConnectionAudioTest, SubscriptionAndFrameRateWorkEncryptedAndBeforeTheCaptureExists)
 {
     Harness h;
     h.start();
@@ -1805,17 +1805,21 @@ TEST(ClientRelayConnectionAudioTest, SubscriptionWorksEncryptedAndBeforeTheCaptu
         m.audioSubscription = ClientAudioSubscriptionPayload{true, "high"};
     }));
     EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{true}});
+    h.deliver(message(Type::videoControl, [](RelayMessage& m) { m.videoControl = ClientVideoControlPayload{12}; }));
     EXPECT_EQ(h.captures.count(), 0u);
 
+    // The capture, once it runs, starts with what was asked before.
     h.secure();
     h.takeEvents();
+    EXPECT_EQ(h.captures.last().systemAudio, (std::vector<FakeCaptureRecord::SystemAudio>{{true, "high"}}));
+    EXPECT_EQ(h.captures.last().targetFps, std::vector<std::int64_t>{12});
     h.deliverSealed(message(Type::audioSubscribe, [](RelayMessage& m) {
         m.viewerName = "Anna";
         m.audioSubscription = ClientAudioSubscriptionPayload{false, "high"};
     }));
     EXPECT_EQ(h.takeEvents(), Events{relayEvent::SystemAudioActive{false}});
     EXPECT_EQ(h.captures.last().systemAudio,
-              (std::vector<FakeCaptureRecord::SystemAudio>{{false, "automatic"}}));
+              (std::vector<FakeCaptureRecord::SystemAudio>{{true, "high"}, {false, "automatic"}}));
 }
 
 TEST(ClientRelayConnectionAudioTest, AtMostFourVoiceFramesAreInFlight)

@@ -5,6 +5,7 @@
 #include "relay/RelayTlsConfiguration.h"
 #include "relay/VideoFrameHeader.h"
 #include "relay/crypto/RandomSource.h"
+#include "testscreen/TestScreenStamp.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <ctime>
 #include <array>
 #include <span>
 
@@ -421,14 +423,28 @@ void HeadlessViewer::decodeFrame(const VideoFrameHeader& header, const std::vect
     }
     ++decodedFrames_;
     if (options_.verbose || decodedFrames_ == 1) {
-        print(QStringLiteral("decoded frame=%1 kind=%2 key=%3 width=%4 height=%5 bytes=%6 decode_ms=%7")
+        // The test screen's stamp, when the picture shows one: which frame, drawn how long ago.
+        QString stamp;
+        if (const auto read = readTestScreenStamp(picture->bgrx.data(), picture->width, picture->height,
+                                                  picture->width * 4)) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const auto nowMicroseconds = static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+            stamp = QStringLiteral(" stamp=%1 age_ms=%2")
+                        .arg(read->frame)
+                        .arg(static_cast<double>(nowMicroseconds - static_cast<std::int64_t>(read->drawnAtMicroseconds)) /
+                                 1000.0,
+                             0, 'f', 1);
+        }
+        print(QStringLiteral("decoded frame=%1 kind=%2 key=%3 width=%4 height=%5 bytes=%6 decode_ms=%7%8")
                   .arg(frames_)
                   .arg(isJpeg ? QStringLiteral("jpeg") : QStringLiteral("h264"))
                   .arg(header.isKeyFrame ? 1 : 0)
                   .arg(picture->width)
                   .arg(picture->height)
                   .arg(frame.size())
-                  .arg(decodeMs, 0, 'f', 2));
+                  .arg(decodeMs, 0, 'f', 2)
+                  .arg(stamp));
     }
 }
 
