@@ -35,8 +35,8 @@ ScreenFrame screenPicture(int width, int height, int n = 0)
             auto* p = &frame.pixels[static_cast<std::size_t>(y) * frame.stride + x * 4];
             const bool ink = (y % 16) > 3 && (y % 16) < 12 && ((x + n * 3) % 9) < 2;
             p[0] = ink ? 40 : 240;
-            p[1] = ink ? 40 : static_cast<std::uint8_t>(200 + (x * 50) / width);
-            p[2] = ink ? 40 : static_cast<std::uint8_t>(180 + (y * 60) / height);
+            p[1] = static_cast<std::uint8_t>(ink ? 40 : 200 + (x * 50) / width);
+            p[2] = static_cast<std::uint8_t>(ink ? 40 : 180 + (y * 60) / height);
         }
     }
     return frame;
