@@ -284,7 +284,6 @@ void ClientScreenCaptureWorker::drainEncoder()
 
 void ClientScreenCaptureWorker::createEncoder()
 {
-    encoder_.reset();
     if (size_.captureWidth <= 0 || size_.captureHeight <= 0) {
         return;
     }

@@ -80,16 +80,6 @@ public:
                            double frameMilliseconds, double actualFps);
     void setSystemAudio(bool enabled, const std::string& quality);
 
-    // What tests look at.
-    bool isCapturing() const { return capturing_; }
-    bool hasEncoder() const { return encoder_ != nullptr; }
-    int targetFps() const { return targetFps_; }
-    int appliedResolutionTier() const { return appliedResolutionTier_; }
-    const CaptureSize& size() const { return size_; }
-    bool capturesSystemAudio() const { return capturesSystemAudio_; }
-    const ClientAdaptiveVideoController& controller() const { return adaptive_; }
-    const FramePacer& pacer() const { return pacer_; }
-
 private:
     void tick();
     // One sample of the monitor: fresh or not, forwarded or dropped by the pacing.

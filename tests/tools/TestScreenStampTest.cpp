@@ -195,7 +195,7 @@ using Path = std::function<Received(const ScreenFrame&)>;
 // Inverts the middle of a cell, which then has the colour of its neighbour.
 void turnOver(ScreenFrame& frame, int cell)
 {
-    const TestScreenRectangle r = testScreenStampCell(cell);
+    const ScreenRect r = testScreenStampCell(cell);
     for (int y = r.y; y < r.y + r.height; ++y) {
         for (int x = r.x; x < r.x + r.width; ++x) {
             std::uint8_t* p = pixelAt(frame, x, y);
@@ -296,7 +296,7 @@ TEST(TestScreenStampTest, NothingIsReadWhereThereIsNoStamp)
     std::mt19937 random(3);
     std::generate(randomBytes.pixels.begin(), randomBytes.pixels.end(), [&] { return static_cast<std::uint8_t>(random()); });
     // A screen narrower than the stamp's area shows only part of it.
-    const TestScreenRectangle area = testScreenStampArea();
+    const ScreenRect area = testScreenStampArea();
     ScreenFrame narrow = screen(0, area.width - 2 * TestScreenStamp::kCellSize, area.height);
     paintTestScreenStamp({5, 5}, narrow.pixels.data(), narrow.width, narrow.height, narrow.stride);
 

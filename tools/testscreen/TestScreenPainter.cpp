@@ -145,7 +145,7 @@ void TestScreenPainter::drawScene(std::uint32_t frame)
 
 void TestScreenPainter::drawStamp(const TestScreenStamp& stamp)
 {
-    const TestScreenRectangle area = testScreenStampArea();
+    const ScreenRect area = testScreenStampArea();
     fill(pixel(255, 255, 255), {rectangle(area.x, area.y, area.width, area.height)});
     std::vector<xcb_rectangle_t> cells;
     for (const auto& cell : testScreenStampBlackCells(stamp)) {

@@ -45,7 +45,7 @@ bool bitOf(const StampBytes& bytes, int bit)
 // The mean brightness (0 to 255) of the middle half of a cell in both directions, away from the
 // edges that compression and scaling blur; absent when that part lies outside the picture.
 std::optional<double> cellBrightness(const std::uint8_t* bgrx, int width, int height, int stride, double scale,
-                                     const TestScreenRectangle& cell)
+                                     const ScreenRect& cell)
 {
     const auto span = [scale](int start, int length) {
         const auto from = static_cast<long>(std::lround((start + length * 0.25) * scale));
@@ -68,7 +68,7 @@ std::optional<double> cellBrightness(const std::uint8_t* bgrx, int width, int he
     return static_cast<double>(sum) / (4.0 * static_cast<double>((x1 - x0) * (y1 - y0)));
 }
 
-void fill(std::uint8_t* bgrx, int width, int height, int stride, const TestScreenRectangle& rectangle,
+void fill(std::uint8_t* bgrx, int width, int height, int stride, const ScreenRect& rectangle,
           std::uint8_t value)
 {
     const int x0 = std::max(rectangle.x, 0);
@@ -85,13 +85,13 @@ void fill(std::uint8_t* bgrx, int width, int height, int stride, const TestScree
 
 } // namespace
 
-TestScreenRectangle testScreenStampArea()
+ScreenRect testScreenStampArea()
 {
     using S = TestScreenStamp;
     return {0, 0, 2 * S::kMargin + 2 * S::kBitsPerRow * S::kCellSize, 2 * S::kMargin + S::kRows * S::kCellSize};
 }
 
-TestScreenRectangle testScreenStampCell(int index)
+ScreenRect testScreenStampCell(int index)
 {
     using S = TestScreenStamp;
     const int row = index / (2 * S::kBitsPerRow);
@@ -99,10 +99,10 @@ TestScreenRectangle testScreenStampCell(int index)
     return {S::kMargin + column * S::kCellSize, S::kMargin + row * S::kCellSize, S::kCellSize, S::kCellSize};
 }
 
-std::vector<TestScreenRectangle> testScreenStampBlackCells(const TestScreenStamp& stamp)
+std::vector<ScreenRect> testScreenStampBlackCells(const TestScreenStamp& stamp)
 {
     const StampBytes bytes = bytesOf(stamp);
-    std::vector<TestScreenRectangle> cells;
+    std::vector<ScreenRect> cells;
     cells.reserve(TestScreenStamp::kBits);
     for (int bit = 0; bit < TestScreenStamp::kBits; ++bit) {
         cells.push_back(testScreenStampCell(2 * bit + (bitOf(bytes, bit) ? 0 : 1)));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "testscreen/TestScreenRectangle.h"
+#include "platform/ScreenRect.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,14 +43,14 @@ struct TestScreenStamp {
 };
 
 // The white area the stamp covers.
-TestScreenRectangle testScreenStampArea();
+ScreenRect testScreenStampArea();
 
 // Cell `index` (0 to TestScreenStamp::kCells - 1) in reading order.
-TestScreenRectangle testScreenStampCell(int index);
+ScreenRect testScreenStampCell(int index);
 
 // The cells that are black for `stamp` (one per bit); the rest of the area is white. Drawing the
 // area white and then these black draws the stamp.
-std::vector<TestScreenRectangle> testScreenStampBlackCells(const TestScreenStamp& stamp);
+std::vector<ScreenRect> testScreenStampBlackCells(const TestScreenStamp& stamp);
 
 // Draws `stamp` into a BGRX picture of a screen (rows of `stride` bytes, at least 4 x `width`),
 // clipped to the picture.
