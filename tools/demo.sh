@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A support session on this machine: the development relay (TLS with a throw-away CA), the
 # client without windows and the headless viewer, all on 127.0.0.1. Everything it starts is
-# stopped when it ends, however it ends.
+# stopped when it ends, however it ends. The client captures a private X display (Xvfb) on which
+# the test screen draws; the viewer decodes the stream and saves what it shows in
+# BUILD_DIR/demo-frames/.
 #   tools/demo.sh BUILD_DIR [--desktop]
 # With --desktop the client runs as on a user's desktop: no --state-dir, its session record in
 # the desktop's secret service (a throw-away GNOME Keyring on a private session bus, under a
@@ -20,6 +22,8 @@ desktop=false
 client=$build/app/doorwarden
 relay=$build/tools/doorwarden-relay
 viewer=$build/tools/doorwarden-viewer
+screen=$build/tools/doorwarden-test-screen
+frames=$build/demo-frames
 code=482913
 
 work=$(mktemp -d)
@@ -46,14 +50,16 @@ wait_for() {
   fail "no line matching '$pattern' in $(basename "$file") after $seconds s"
 }
 
-if [ -z "${DISPLAY:-}" ]; then
-  step "no DISPLAY: starting a private X server (Xvfb) for the client to show"
-  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
-  pids+=($!)
-  display=$(wait_for "$work/display" '^[0-9]+$')
-  export DISPLAY=:$display
-  echo "DISPLAY=$DISPLAY"
-fi
+# A display of its own, whether or not this desktop has one: the test screen covers all of it.
+step "a private X server (Xvfb) as the customer's screen, with the test screen drawing on it"
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
+pids+=($!)
+display=$(wait_for "$work/display" '^[0-9]+$')
+export DISPLAY=:$display
+"$screen" >"$work/screen.out" 2>&1 &
+pids+=($!)
+wait_for "$work/screen.out" '^test-screen ready '
+echo "DISPLAY=$DISPLAY: scrolling text, a moving box and a frame counter, 30 times a second"
 
 step "starting the development relay"
 "$relay" --generate-ca "$work/ca" >"$work/relay.out" 2>"$work/relay.log" &
@@ -82,8 +88,9 @@ wait_for "$work/client.out" '^state waitingForViewer$' >/dev/null
 
 step "the agent's viewer joins with the same code"
 mkfifo "$work/viewer.in"
+rm -rf "$frames"
 "$viewer" --relay "$url" --ca-file "$work/ca/ca.pem" --code "$code" --name "Agent Kim" --stdin \
-  <"$work/viewer.in" > >(tee "$work/viewer.out" | sed -u 's/^/  viewer | /') 2>&1 &
+  --save-frames "$frames" <"$work/viewer.in" > >(tee "$work/viewer.out" | sed -u 's/^/  viewer | /') 2>&1 &
 pids+=($!)
 exec 4>"$work/viewer.in"
 wait_for "$work/client.out" '^state supporting$' >/dev/null
@@ -92,7 +99,14 @@ told=$(wait_for "$work/viewer.out" '^verification_code ' | cut -d' ' -f2)
 wait_for "$work/viewer.out" '^encryption_ready$' >/dev/null
 [ "$shown" = "$told" ] || fail "the verification codes differ: client $shown, viewer $told"
 
-step "both sides show verification code $shown; the viewer sends an encrypted message (it starts drawing)"
+step "both sides show verification code $shown; the customer's screen streams to the viewer"
+wait_for "$work/viewer.out" '^inner .*"type":"screen_info"' | cut -c1-160
+wait_for "$work/viewer.out" '^decoded frame=1 ' >/dev/null
+wait_for "$work/viewer.out" '^video_summary frames=60 ' >/dev/null
+last=$(ls "$frames" | sed -n 's/^frame-\([0-9]*\)\.png$/\1/p' | sort -n | tail -1)
+echo "the viewer decoded $last frames; what it saw: $frames/frame-1.png (the first, a key frame) to $frames/frame-$last.png"
+
+step "the viewer sends an encrypted message (it starts drawing)"
 echo '{"type":"drawing","drawing":{"messageId":"m-1","strokeId":"s-1","action":"begin","tool":"pen","authorId":"viewer:kim","authorDisplayName":"Agent Kim","monitorIndex":1,"x":0.5,"y":0.5,"thickness":2}}' >&4
 wait_for "$work/client.out" '^status .*Agent Kim' >/dev/null
 
@@ -118,4 +132,4 @@ else
   [ -z "$(ls -A "$work/state/secrets" 2>/dev/null)" ] || fail "the ended session is still stored"
 fi
 
-step "done: the session reached 'supporting', both sides agreed on $shown, and the client closed cleanly"
+step "done: the session reached 'supporting', both sides agreed on $shown, the screen streamed, and the client closed cleanly"

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -43,12 +44,19 @@ public:
     // string when the program ended or the wait timed out first.
     QString waitForLine(const QString& pattern, qsizetype from = 0)
     {
+        const qsizetype index = waitForLineIndex(pattern, from);
+        return index < 0 ? QString() : lines_[index];
+    }
+
+    // The index of that line, or -1.
+    qsizetype waitForLineIndex(const QString& pattern, qsizetype from = 0)
+    {
         const QRegularExpression expression(pattern);
-        QString found;
+        qsizetype found = -1;
         spinUntil([&] {
-            for (qsizetype index = from; index < lines_.size(); ++index) {
+            for (qsizetype index = std::max<qsizetype>(from, 0); index < lines_.size(); ++index) {
                 if (expression.match(lines_[index]).hasMatch()) {
-                    found = lines_[index];
+                    found = index;
                     return true;
                 }
             }

@@ -458,9 +458,17 @@ void HeadlessViewer::handleSessionEnd()
 
 // ---- Sending -------------------------------------------------------------------------------
 
+// Written out at once: while frames arrive faster than this viewer decodes them, it may not
+// get back to the event loop, where the socket would write its buffer, for a long time.
+void HeadlessViewer::sendText(const QString& text)
+{
+    socket_.sendTextMessage(text);
+    socket_.flush();
+}
+
 void HeadlessViewer::sendPlain(const RelayMessage& message)
 {
-    socket_.sendTextMessage(qs(RelayMessageCodec::encode(message)));
+    sendText(qs(RelayMessageCodec::encode(message)));
     print(QStringLiteral("sent ") + qs(message.type));
 }
 
@@ -475,7 +483,7 @@ bool HeadlessViewer::sendEncrypted(const RelayMessage& inner)
     }
     RelayMessage data = RelayMessage::of(RelayMessageType::e2eeData);
     data.e2ee = *payload;
-    socket_.sendTextMessage(qs(RelayMessageCodec::encode(data)));
+    sendText(qs(RelayMessageCodec::encode(data)));
     print(QStringLiteral("sent ") + qs(inner.type));
     return true;
 }
@@ -489,7 +497,7 @@ void HeadlessViewer::sendSessionEnd()
     if (encryptionReady_) {
         sendEncrypted(end);
     } else {
-        socket_.sendTextMessage(qs(RelayMessageCodec::encode(end)));
+        sendText(qs(RelayMessageCodec::encode(end)));
         print(QStringLiteral("sent plain ") + qs(end.type));
     }
 }
@@ -544,7 +552,7 @@ void HeadlessViewer::drainPending()
             pending_.pop_front();
             const QByteArray json = text->toUtf8();
             const auto message = RelayMessageCodec::decode(std::string_view(json.constData(), json.size()));
-            socket_.sendTextMessage(text->toString());
+            sendText(text->toString());
             print(QStringLiteral("sent plain ") + (message ? qs(message->type) : QStringLiteral("undecodable")));
             continue;
         }

@@ -105,6 +105,7 @@ private:
     // Decodes the frame and reports it; saves the picture as PNG beside the frame when asked.
     void decodeFrame(const VideoFrameHeader& header, const std::vector<std::uint8_t>& frame);
 
+    void sendText(const QString& text);
     void sendPlain(const RelayMessage& message);
     bool sendEncrypted(const RelayMessage& inner);
     void sendSessionEnd();

@@ -1,0 +1,315 @@
+// The client's main job, with the real programs: the doorwarden program, headless, captures a
+// private Xvfb display on which the test screen draws, and streams it through the development
+// relay to the headless viewer, which decodes every frame and saves its picture. What the viewer
+// sees is compared with a screenshot of the display.
+
+#include "media/AnnexB.h"
+#include "support/Program.h"
+#include "support/RelayProcess.h"
+#include "support/XvfbServer.h"
+#include "viewer/PicturePsnr.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+
+using namespace doorwarden;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kCode = QStringLiteral("482913");
+
+// One decoded picture as the viewer reports it.
+struct Decoded {
+    int frame = 0;
+    bool key = false;
+    int width = 0;
+    int height = 0;
+};
+
+std::optional<Decoded> decodedLine(const QString& line)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^decoded frame=(\\d+) kind=h264 key=(\\d) width=(\\d+) height=(\\d+) "));
+    const auto match = pattern.match(line);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    return Decoded{match.captured(1).toInt(), match.captured(2) == QStringLiteral("1"), match.captured(3).toInt(),
+                   match.captured(4).toInt()};
+}
+
+// The payload of the viewer's first "inner" line of `type` (the decrypted message).
+QJsonObject innerMessage(Program& viewer, const QString& type)
+{
+    const QString line = viewer.waitForLine(QStringLiteral("^inner .*\"type\":\"%1\"").arg(type));
+    return QJsonDocument::fromJson(line.mid(6).toUtf8()).object();
+}
+
+// A connection of the test's own to the display: screenshots, drawing, resizing.
+class Display {
+public:
+    explicit Display(const QString& name)
+        : connection_(xcb_connect(name.toLocal8Bit().constData(), nullptr))
+    {
+        screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+    }
+    ~Display() { xcb_disconnect(connection_); }
+
+    ScreenFrame screenshot()
+    {
+        xcb_flush(connection_);
+        const auto geometry = std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)>(
+            xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, screen_->root), nullptr), &std::free);
+        const int width = geometry->width;
+        const int height = geometry->height;
+        const auto image = std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)>(
+            xcb_get_image_reply(connection_,
+                                xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, 0,
+                                              static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
+                                              ~0u),
+                                nullptr),
+            &std::free);
+        const std::uint8_t* data = xcb_get_image_data(image.get());
+        return ScreenFrame{width, height, width * 4,
+                           std::vector<std::uint8_t>(data, data + static_cast<std::size_t>(width) * height * 4)};
+    }
+
+    // A filled rectangle in a window of its own, above everything.
+    void showBox(int x, int y, int width, int height, std::uint32_t colour)
+    {
+        const xcb_window_t window = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {colour, 1};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen_->root, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                          static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(connection_, window);
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); // a round trip
+    }
+
+    // Sets the screen to `width` x `height` through RandR, as a display change would.
+    bool resize(int width, int height)
+    {
+        // The output's mode must fit the new size: the output goes off first (the root is the
+        // monitor then, as on a server without RandR monitors).
+        const auto resources = std::unique_ptr<xcb_randr_get_screen_resources_current_reply_t, decltype(&std::free)>(
+            xcb_randr_get_screen_resources_current_reply(
+                connection_, xcb_randr_get_screen_resources_current(connection_, screen_->root), nullptr),
+            &std::free);
+        if (!resources || xcb_randr_get_screen_resources_current_crtcs_length(resources.get()) == 0) {
+            return false;
+        }
+        const xcb_randr_crtc_t crtc = xcb_randr_get_screen_resources_current_crtcs(resources.get())[0];
+        std::free(xcb_randr_set_crtc_config_reply(
+            connection_,
+            xcb_randr_set_crtc_config(connection_, crtc, XCB_CURRENT_TIME, resources->config_timestamp, 0, 0,
+                                      XCB_NONE, XCB_RANDR_ROTATION_ROTATE_0, 0, nullptr),
+            nullptr));
+        const auto cookie = xcb_randr_set_screen_size_checked(connection_, screen_->root,
+                                                              static_cast<std::uint16_t>(width),
+                                                              static_cast<std::uint16_t>(height),
+                                                              static_cast<std::uint32_t>(width * 254 / 960),
+                                                              static_cast<std::uint32_t>(height * 254 / 960));
+        const std::unique_ptr<xcb_generic_error_t, decltype(&std::free)> error(xcb_request_check(connection_, cookie),
+                                                                                &std::free);
+        return !error;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_screen_t* screen_ = nullptr;
+};
+
+ViewerVideoDecoder::Picture savedPicture(const QString& path)
+{
+    QImage image(path);
+    image = image.convertToFormat(QImage::Format_RGB32);
+    ViewerVideoDecoder::Picture picture{image.width(), image.height(), {}};
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = image.constScanLine(y);
+        picture.bgrx.insert(picture.bgrx.end(), row, row + image.width() * 4);
+    }
+    return picture;
+}
+
+class ScreenStreamingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(xvfb.display().isEmpty()) << "Xvfb did not start";
+        QString error;
+        ASSERT_TRUE(relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM), &error)) << error.toStdString();
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), xvfb.display());
+    }
+
+    void startStreaming(const QStringList& screenArguments)
+    {
+        screen.start(QStringLiteral(DOORWARDEN_TEST_SCREEN_PROGRAM), screenArguments, environment);
+        ASSERT_FALSE(screen.waitForLine(QStringLiteral("^test-screen ready ")).isEmpty());
+        client.start(QStringLiteral(DOORWARDEN_CLIENT_PROGRAM),
+                     {QStringLiteral("--headless"), QStringLiteral("--relay"), relay.endpoint(),
+                      QStringLiteral("--ca-file"), relay.caFile(), QStringLiteral("--state-dir"), state.path(),
+                      QStringLiteral("--language"), QStringLiteral("en"), QStringLiteral("--code"), kCode},
+                     environment);
+        ASSERT_FALSE(client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty());
+        viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
+                     {QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"), relay.caFile(),
+                      QStringLiteral("--code"), kCode, QStringLiteral("--name"), QStringLiteral("Agent Kim"),
+                      QStringLiteral("--stdin"), QStringLiteral("--verbose"), QStringLiteral("--save-frames"),
+                      frames.path()});
+        ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^encryption_ready$")).isEmpty())
+            << client.lines().join(u'\n').toStdString();
+    }
+
+    // The decoded pictures the viewer reported from line `from` on.
+    std::vector<Decoded> decodedSince(qsizetype from) const
+    {
+        std::vector<Decoded> out;
+        for (qsizetype i = from; i < viewer.lines().size(); ++i) {
+            if (const auto decoded = decodedLine(viewer.lines()[i])) {
+                out.push_back(*decoded);
+            }
+        }
+        return out;
+    }
+
+    // The next picture the viewer decodes from line `from` on.
+    std::optional<Decoded> nextDecoded(qsizetype from)
+    {
+        return decodedLine(viewer.waitForLine(QStringLiteral("^decoded frame="), from));
+    }
+
+    QString framePath(int frame, const char* extension) const
+    {
+        return QDir(frames.path()).filePath(QStringLiteral("frame-%1.%2").arg(frame).arg(QLatin1String(extension)));
+    }
+
+    void waitFor(std::chrono::milliseconds duration)
+    {
+        spinUntil([] { return false; }, duration);
+    }
+
+    XvfbServer xvfb;
+    RelayProcess relay;
+    QProcessEnvironment environment;
+    QTemporaryDir state;
+    QTemporaryDir frames;
+    Program screen;
+    Program client;
+    Program viewer;
+};
+
+} // namespace
+
+TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameASecond)
+{
+    startStreaming({QStringLiteral("--static")});
+
+    const QJsonObject info = innerMessage(viewer, QStringLiteral("screen_info"));
+    EXPECT_EQ(info[QStringLiteral("screenInfo")][QStringLiteral("width")].toInt(), 1280);
+    EXPECT_EQ(info[QStringLiteral("screenInfo")][QStringLiteral("height")].toInt(), 800);
+
+    // The first frame: a key frame with its parameter sets, at the screen's size.
+    const auto first = nextDecoded(0);
+    ASSERT_TRUE(first) << viewer.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(first->key);
+    EXPECT_EQ(first->width, 1280);
+    EXPECT_EQ(first->height, 800);
+    QFile firstFile(framePath(first->frame, "h264"));
+    ASSERT_TRUE(firstFile.open(QIODevice::ReadOnly));
+    std::vector<std::uint8_t> types;
+    for (const auto& nal : annexB::split(firstFile.readAll())) {
+        types.push_back(annexB::typeOf(nal));
+    }
+    EXPECT_EQ(std::vector<std::uint8_t>(types.begin(), types.begin() + std::min<std::size_t>(2, types.size())),
+              (std::vector<std::uint8_t>{7, 8}));
+    EXPECT_NE(std::find(types.begin(), types.end(), 5), types.end());
+
+    // Still: after 3 s about one frame a second, and the picture is the screen's. The viewer
+    // saves every picture as PNG, slower than the first second's frames come: the wait lets it
+    // catch up before counting.
+    waitFor(7000ms);
+    const qsizetype from = viewer.lines().size();
+    waitFor(4000ms);
+    const auto still = decodedSince(from);
+    EXPECT_GE(still.size(), 2u);
+    EXPECT_LE(still.size(), 6u) << "a still screen is sent at about 1 frame a second";
+    ASSERT_FALSE(still.empty());
+    Display display(xvfb.display());
+    const double quality = picturePsnr(display.screenshot(), savedPicture(framePath(still.back().frame, "png")));
+    EXPECT_GE(quality, 38.0);
+    std::printf("still screen: %zu frames in 4 s, PSNR %.2f dB against a screenshot\n", still.size(), quality);
+
+    // A change reaches the viewer at once, not with the next second's frame: made right after a
+    // still frame, it must come well before the next one would.
+    ASSERT_TRUE(nextDecoded(viewer.lines().size()));
+    QElapsedTimer sinceChange;
+    sinceChange.start();
+    display.showBox(200, 150, 300, 200, 0x00c03020);
+    const qsizetype beforeChange = viewer.lines().size();
+    ASSERT_TRUE(nextDecoded(beforeChange));
+    EXPECT_LT(sinceChange.elapsed(), 600) << "the change waited for the still screen's next frame";
+    waitFor(300ms);
+    const auto changed = decodedSince(beforeChange);
+    EXPECT_GE(picturePsnr(display.screenshot(), savedPicture(framePath(changed.back().frame, "png"))), 30.0);
+
+    // A requested key frame comes with the next frame. Asked for right after a periodic one (4 s
+    // apart on a still screen), a key frame within 2.5 s can only be the requested one. The wait
+    // lets the viewer catch up with the frames of the change first.
+    waitFor(6000ms);
+    const qsizetype beforeKey = viewer.lines().size();
+    ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^decoded frame=\\d+ kind=h264 key=1 "), beforeKey).isEmpty());
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
+    const qsizetype request = viewer.lines().size();
+    viewer.write(QStringLiteral("{\"type\":\"keyframe_request\"}"));
+    EXPECT_GE(viewer.waitForLineIndex(QStringLiteral("^decoded frame=\\d+ kind=h264 key=1 "), request), 0);
+    EXPECT_LT(sinceRequest.elapsed(), 2500)
+        << "the key frame came with the periodic ones, not at the request:\n"
+        << viewer.lines().mid(request).join(u'\n').toStdString();
+
+    // The pointer's shape arrives as a PNG with its hotspot inside.
+    const QJsonObject shape = innerMessage(viewer, QStringLiteral("cursor_shape"))[QStringLiteral("cursorShape")].toObject();
+    const QImage cursor = QImage::fromData(QByteArray::fromBase64(shape[QStringLiteral("pngData")].toString().toLatin1()),
+                                           "PNG");
+    ASSERT_FALSE(cursor.isNull());
+    EXPECT_LT(shape[QStringLiteral("hotspotX")].toInt(), cursor.width());
+    EXPECT_LT(shape[QStringLiteral("hotspotY")].toInt(), cursor.height());
+}
+
+TEST_F(ScreenStreamingTest, AResizedScreenIsAnnouncedAgainAndTheStreamGoesOnAtTheNewSize)
+{
+    startStreaming({QStringLiteral("--fps"), QStringLiteral("10")});
+    const QString screenInfo = QStringLiteral("^inner .*\"type\":\"screen_info\"");
+    const qsizetype announcedFirst = viewer.waitForLineIndex(screenInfo);
+    ASSERT_GE(announcedFirst, 0);
+    ASSERT_TRUE(nextDecoded(announcedFirst));
+    Display display(xvfb.display());
+    ASSERT_TRUE(display.resize(1024, 768));
+
+    const qsizetype announced = viewer.waitForLineIndex(screenInfo, announcedFirst + 1);
+    ASSERT_GE(announced, 0) << "no second screen_info";
+    const QJsonObject info = QJsonDocument::fromJson(viewer.lines()[announced].mid(6).toUtf8()).object();
+    EXPECT_EQ(info[QStringLiteral("screenInfo")][QStringLiteral("width")].toInt(), 1024);
+    EXPECT_EQ(info[QStringLiteral("screenInfo")][QStringLiteral("height")].toInt(), 768);
+    const auto next = nextDecoded(announced);
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(next->key);
+    EXPECT_EQ(next->width, 1024);
+    EXPECT_EQ(next->height, 768);
+}
