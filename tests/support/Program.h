@@ -17,13 +17,18 @@ namespace doorwarden {
 // A program whose standard output is read line by line.
 class Program {
 public:
+    // The program's standard error goes to this process's, unless discarded before the start.
     void start(const QString& path, const QStringList& arguments,
                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         process_.setProcessEnvironment(environment);
         process_.setProgram(path);
         process_.setArguments(arguments);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (discardErrors_) {
+            process_.setStandardErrorFile(QProcess::nullDevice());
+        } else {
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        }
         QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
             while (process_.canReadLine()) {
                 lines_ << QString::fromUtf8(process_.readLine()).trimmed();
@@ -75,6 +80,8 @@ public:
         return process_.exitCode();
     }
 
+    void discardErrors() { discardErrors_ = true; }
+    qint64 processId() const { return process_.processId(); }
     void terminate() { process_.terminate(); } // SIGTERM
     void kill() { process_.kill(); }           // SIGKILL
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
@@ -86,6 +93,7 @@ public:
 private:
     QProcess process_;
     QStringList lines_;
+    bool discardErrors_ = false;
 };
 
 } // namespace doorwarden

@@ -13,9 +13,18 @@ namespace doorwarden {
 // The development relay program with a throw-away CA, for integration tests.
 class RelayProcess {
 public:
+    // A quiet relay keeps its log lines to itself.
+    explicit RelayProcess(bool quiet = false)
+        : quiet_(quiet)
+    {
+    }
+
     // Starts the relay; false (with the reason in `error`) when it did not come up.
     bool start(const QString& program, QString* error = nullptr, const QStringList& extraArguments = {})
     {
+        if (quiet_) {
+            relay_.discardErrors();
+        }
         relay_.start(program, QStringList{QStringLiteral("--generate-ca"), folder_.path(), QStringLiteral("--port"),
                                           QStringLiteral("0")} +
                                   extraArguments);
@@ -51,6 +60,7 @@ private:
     QTemporaryDir folder_;
     Program relay_;
     QString endpoint_;
+    bool quiet_ = false;
 };
 
 } // namespace doorwarden

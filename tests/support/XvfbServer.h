@@ -14,12 +14,12 @@ namespace doorwarden {
 // connections while it does, which a desktop's server (never without clients) does not.
 class XvfbServer {
 public:
-    explicit XvfbServer(const QStringList& extraArguments = {})
+    explicit XvfbServer(const QStringList& extraArguments = {}, const QString& screen = QStringLiteral("1280x800x24"))
     {
         process_.setProgram(QStringLiteral("Xvfb"));
         process_.setArguments(QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                                           QStringLiteral("tcp"), QStringLiteral("-noreset"), QStringLiteral("-screen"), QStringLiteral("0"),
-                                          QStringLiteral("1280x800x24")} +
+                                          screen} +
                               extraArguments);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.setStandardErrorFile(QProcess::nullDevice());
