@@ -56,8 +56,8 @@ public:
     int height() const { return settings_.height; }
     const Settings& settings() const { return settings_; }
 
-    // Retunes the running encoder: the bitrate and buffer at once, the frame rate for the key
-    // frame interval (x264 paces itself by the presentation times).
+    // Retunes the running encoder: the bitrate and buffer at once, and the frame rate, for the
+    // key frame interval and the rate control's budget for each picture.
     void update(int fps, int bitratePercent);
     // The next picture becomes a key frame; several requests before it make one key frame.
     void forceNextKeyFrame();
@@ -77,6 +77,8 @@ private:
     EncodedVideoFrame frameOf(const AVPacket& packet);
 
     Settings settings_;
+    // x264 keeps the frame rate it was opened with (libavcodec passes no new one on).
+    int openedFps_ = 0;
     AVCodecContext* context_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;

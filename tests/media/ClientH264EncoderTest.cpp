@@ -190,3 +190,30 @@ TEST(ClientH264EncoderTest, BitrateFollowsThePercentage)
     EXPECT_EQ(ClientH264Encoder::bitrateFor(65), 3'900'000);
     EXPECT_EQ(ClientH264Encoder::bitrateFor(0), 60'000);
 }
+
+// x264 keeps the frame rate it was opened with; a later rate must still give the bitrate of an
+// encoder opened at that rate. Each stream: 6 s of scrolling content at 10 % (600 kbit/s).
+TEST(ClientH264EncoderTest, AChangedFrameRateKeepsTheBitrate)
+{
+    const auto bitsPerSecond = [](int openedFps, int fps) {
+        Stream stream(960, 544, openedFps, 10);
+        stream.encoder->update(fps, 10);
+        double bytes = 0;
+        const int frames = 6 * fps;
+        for (int i = 0; i < frames; ++i) {
+            EXPECT_EQ(ClientI420Converter::convert(screen(960, 544, i * 3), stream.picture), "");
+            bytes += static_cast<double>(stream.next(std::chrono::milliseconds(1000 / fps)).data.size());
+        }
+        return bytes * 8 * fps / frames;
+    };
+    struct Case {
+        int opened;
+        int fps;
+    };
+    for (const Case step : {Case{20, 30}, Case{30, 10}}) {
+        // The same content through an encoder opened at the rate it runs at.
+        const double reference = bitsPerSecond(step.fps, step.fps);
+        const double rate = bitsPerSecond(step.opened, step.fps);
+        EXPECT_NEAR(rate, reference, 0.15 * reference) << "opened at " << step.opened << " fps, running at " << step.fps;
+    }
+}
