@@ -149,10 +149,7 @@ std::optional<Stream> streamClient(const QString& display, std::chrono::millisec
     QTemporaryDir state;
     Program client;
     client.discardErrors();
-    client.start(QStringLiteral(DOORWARDEN_CLIENT_PROGRAM),
-                 {QStringLiteral("--headless"), QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"),
-                  relay.caFile(), QStringLiteral("--state-dir"), state.path(), QStringLiteral("--language"),
-                  QStringLiteral("en"), QStringLiteral("--code"), kCode},
+    client.start(QStringLiteral(DOORWARDEN_CLIENT_PROGRAM), relay.clientArguments(state.path(), kCode),
                  environmentFor(display));
     if (client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty()) {
         std::printf("  the client did not register its code\n");
@@ -160,9 +157,7 @@ std::optional<Stream> streamClient(const QString& display, std::chrono::millisec
     }
     Program viewer;
     viewer.discardErrors();
-    viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
-                 {QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"), relay.caFile(),
-                  QStringLiteral("--code"), kCode, QStringLiteral("--verbose")});
+    viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM), relay.viewerArguments(kCode) << QStringLiteral("--verbose"));
     if (viewer.waitForLine(QStringLiteral("^decoded frame=")).isEmpty()) {
         std::printf("  the viewer decoded no frame\n");
         return std::nullopt;

@@ -82,9 +82,7 @@ protected:
     void startViewer() { startViewer(viewer, QStringLiteral("Agent Kim")); }
     void startViewer(Program& target, const QString& name)
     {
-        target.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
-                     {QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"), relay.caFile(),
-                      QStringLiteral("--code"), kCode, QStringLiteral("--name"), name, QStringLiteral("--stdin")});
+        target.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM), relay.viewerArguments(kCode, name) << QStringLiteral("--stdin"));
     }
 
     // The code of the client's line "verification_code <code> <viewer name>" for `name`.

@@ -58,16 +58,9 @@ protected:
         ASSERT_TRUE(relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM), &error)) << error.toStdString();
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), xvfb.display());
-        client.start(clientProgram(),
-                     {QStringLiteral("--headless"), QStringLiteral("--relay"), relay.endpoint(),
-                      QStringLiteral("--ca-file"), relay.caFile(), QStringLiteral("--state-dir"), state.path(),
-                      QStringLiteral("--language"), QStringLiteral("en"), QStringLiteral("--code"), kCode},
-                     environment);
+        client.start(clientProgram(), relay.clientArguments(state.path(), kCode), environment);
         ASSERT_FALSE(client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty());
-        viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
-                     {QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"), relay.caFile(),
-                      QStringLiteral("--code"), kCode, QStringLiteral("--name"), QStringLiteral("Agent Kim"),
-                      QStringLiteral("--stdin")});
+        viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM), relay.viewerArguments(kCode) << QStringLiteral("--stdin"));
         ASSERT_FALSE(client.waitForLine(QStringLiteral("^state supporting$")).isEmpty())
             << client.lines().join(u'\n').toStdString();
         ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^encryption_ready$")).isEmpty());

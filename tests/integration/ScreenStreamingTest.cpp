@@ -161,17 +161,11 @@ protected:
     {
         screen.start(QStringLiteral(DOORWARDEN_TEST_SCREEN_PROGRAM), screenArguments, environment);
         ASSERT_FALSE(screen.waitForLine(QStringLiteral("^test-screen ready ")).isEmpty());
-        client.start(QStringLiteral(DOORWARDEN_CLIENT_PROGRAM),
-                     {QStringLiteral("--headless"), QStringLiteral("--relay"), relay.endpoint(),
-                      QStringLiteral("--ca-file"), relay.caFile(), QStringLiteral("--state-dir"), state.path(),
-                      QStringLiteral("--language"), QStringLiteral("en"), QStringLiteral("--code"), kCode},
-                     environment);
+        client.start(QStringLiteral(DOORWARDEN_CLIENT_PROGRAM), relay.clientArguments(state.path(), kCode), environment);
         ASSERT_FALSE(client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty());
         viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM),
-                     {QStringLiteral("--relay"), relay.endpoint(), QStringLiteral("--ca-file"), relay.caFile(),
-                      QStringLiteral("--code"), kCode, QStringLiteral("--name"), QStringLiteral("Agent Kim"),
-                      QStringLiteral("--stdin"), QStringLiteral("--verbose"), QStringLiteral("--save-frames"),
-                      frames.path()});
+                     relay.viewerArguments(kCode) + QStringList{QStringLiteral("--stdin"), QStringLiteral("--verbose"),
+                                                                QStringLiteral("--save-frames"), frames.path()});
         ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^encryption_ready$")).isEmpty())
             << client.lines().join(u'\n').toStdString();
     }

@@ -42,6 +42,22 @@ public:
     const QString& endpoint() const { return endpoint_; }
     QString caFile() const { return folder_.filePath(QStringLiteral("ca.pem")); }
 
+    // The doorwarden program's arguments for a headless session in English through this relay
+    // with support code `code`, its state kept in `stateDir`.
+    QStringList clientArguments(const QString& stateDir, const QString& code) const
+    {
+        return {QStringLiteral("--headless"), QStringLiteral("--relay"), endpoint_, QStringLiteral("--ca-file"),
+                caFile(), QStringLiteral("--state-dir"), stateDir, QStringLiteral("--language"),
+                QStringLiteral("en"), QStringLiteral("--code"), code};
+    }
+
+    // The headless viewer's arguments for joining the session of `code` as `name`.
+    QStringList viewerArguments(const QString& code, const QString& name = QStringLiteral("Agent Kim")) const
+    {
+        return {QStringLiteral("--relay"), endpoint_, QStringLiteral("--ca-file"), caFile(),
+                QStringLiteral("--code"), code, QStringLiteral("--name"), name};
+    }
+
     // Sends one command on a control connection and waits for the answer ("ok", "error ...").
     QString control(const QString& command) const
     {
