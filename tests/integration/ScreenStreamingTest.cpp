@@ -193,6 +193,28 @@ protected:
         return QDir(frames.path()).filePath(QStringLiteral("frame-%1.%2").arg(frame).arg(QLatin1String(extension)));
     }
 
+    // Waits until a decoded picture comes 700 ms or more after the one before: the stream is at
+    // its still pace, and the viewer is not working through a backlog. False after 30 s.
+    bool waitForStillPace()
+    {
+        QElapsedTimer sinceLast;
+        sinceLast.start();
+        std::size_t seen = decodedSince(0).size();
+        bool gap = false;
+        spinUntil(
+            [&] {
+                const std::size_t decoded = decodedSince(0).size();
+                if (!gap && decoded != seen) {
+                    seen = decoded;
+                    gap = sinceLast.elapsed() >= 700;
+                    sinceLast.restart();
+                }
+                return gap;
+            },
+            30s);
+        return gap;
+    }
+
     void waitFor(std::chrono::milliseconds duration)
     {
         spinUntil([] { return false; }, duration);
@@ -234,20 +256,29 @@ TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameAS
               (std::vector<std::uint8_t>{7, 8}));
     EXPECT_NE(std::find(types.begin(), types.end(), 5), types.end());
 
-    // Still: after 3 s about one frame a second, and the picture is the screen's. The viewer
-    // saves every picture as PNG, slower than the first second's frames come: the wait lets it
-    // catch up before counting.
-    waitFor(7000ms);
+    // Still: after 3 s about one frame a second, and the picture is the screen's. Counted once
+    // the viewer, which saves every picture as PNG, has caught up with the first seconds.
+    ASSERT_TRUE(waitForStillPace()) << "no second without frames";
     const qsizetype from = viewer.lines().size();
     waitFor(4000ms);
     const auto still = decodedSince(from);
     EXPECT_GE(still.size(), 2u);
     EXPECT_LE(still.size(), 6u) << "a still screen is sent at about 1 frame a second";
     ASSERT_FALSE(still.empty());
+    // Each still frame refines the picture until the next periodic key frame (every 4 s) starts
+    // over; the best picture of the window is held to the mark.
     Display display(xvfb.display());
-    const double quality = picturePsnr(display.screenshot(), savedPicture(framePath(still.back().frame, "png")));
-    EXPECT_GE(quality, 38.0);
-    std::printf("still screen: %zu frames in 4 s, PSNR %.2f dB against a screenshot\n", still.size(), quality);
+    const ScreenFrame screenshot = display.screenshot();
+    double best = 0;
+    double worst = 100;
+    for (const auto& frame : still) {
+        const double quality = picturePsnr(screenshot, savedPicture(framePath(frame.frame, "png")));
+        best = std::max(best, quality);
+        worst = std::min(worst, quality);
+    }
+    EXPECT_GE(best, 38.0);
+    std::printf("still screen: %zu frames in 4 s, PSNR %.2f to %.2f dB against a screenshot\n", still.size(), worst,
+                best);
 
     // A change reaches the viewer at once, not with the next second's frame: made right after a
     // still frame, it must come well before the next one would.
@@ -263,9 +294,9 @@ TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameAS
     EXPECT_GE(picturePsnr(display.screenshot(), savedPicture(framePath(changed.back().frame, "png"))), 30.0);
 
     // A requested key frame comes with the next frame. Asked for right after a periodic one (4 s
-    // apart on a still screen), a key frame within 2.5 s can only be the requested one. The wait
-    // lets the viewer catch up with the frames of the change first.
-    waitFor(6000ms);
+    // apart on a still screen), a key frame within 2.5 s can only be the requested one. The
+    // viewer catches up with the frames of the change first.
+    ASSERT_TRUE(waitForStillPace());
     const qsizetype beforeKey = viewer.lines().size();
     ASSERT_FALSE(viewer.waitForLine(QStringLiteral("^decoded frame=\\d+ kind=h264 key=1 "), beforeKey).isEmpty());
     QElapsedTimer sinceRequest;
