@@ -1,5 +1,6 @@
 #include "app/ClientApplication.h"
 
+#include "input/ClientRemoteInput.h"
 #include "media/ClientScreenCapture.h"
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/LinuxHostInfo.h"
@@ -64,6 +65,8 @@ ClientApplication::ClientApplication(Options options)
         .relay =
             RelayConnectionDependencies(*scheduler_, SystemClock::instance(), log, LinuxHostInfo::instance(),
                                         [tls] { return std::make_unique<QtRelaySocket>(tls); }, options_.relayEndpoint)
+                .remoteInput(std::make_unique<ClientRemoteInput>(ClientRemoteInput::Dependencies{
+                    SystemClock::instance(), threads_->input(), log, environment_->createInputInjector()}))
                 .take(),
         .makeCapture = ClientScreenCapture::factory(*environment_, *threads_, SystemClock::instance(), log),
         .removeApplication = {}, // removal joins with the service requests

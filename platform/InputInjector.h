@@ -2,6 +2,7 @@
 
 #include "platform/PointerButton.h"
 #include "platform/ScreenPoint.h"
+#include "platform/ScreenRect.h"
 #include "platform/WheelAxis.h"
 
 #include <string_view>
@@ -19,6 +20,10 @@ namespace doorwarden {
 class InputInjector {
 public:
     virtual ~InputInjector() = default;
+
+    // The monitor the viewer sees (the one the screen capture picks), read again for every
+    // event; empty when there is none.
+    virtual ScreenRect monitor() = 0;
 
     // Moves the pointer to `position` in root-window pixels; a point off every monitor is
     // brought to the nearest edge by the system.

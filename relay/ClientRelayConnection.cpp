@@ -260,6 +260,7 @@ void ClientRelayConnection::stop()
 {
     DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     enableRemoteInput(false);
+    dependencies_.remoteInput->reset();
     if (socket_) {
         socket_->close();
         retireSocket();
@@ -653,7 +654,7 @@ void ClientRelayConnection::sendCursorPosition(double x, double y)
     auto message = messageOfType(Type::cursorPosition, false);
     message.cursorPosition = ClientCursorPositionPayload{
         .visible = true, .monitorIndex = 0, .x = x, .y = y,
-        .origin = dependencies_.remoteInput->pointerOrigin(), .controllerName = {}};
+        .origin = dependencies_.remoteInput->pointerController(), .controllerName = {}};
     sendApplication(message);
 }
 

@@ -15,9 +15,12 @@ class RelayRemoteInput {
 public:
     virtual ~RelayRemoteInput() = default;
     virtual void handle(const ClientInputPayload& input) = 0;
+    // Disabling, like reset, lets go of every button and key the viewer holds down.
     virtual void setEnabled(bool enabled) = 0;
-    // Who moved the pointer last ("local" or "remote"), for cursor position messages.
-    virtual std::string pointerOrigin() = 0;
+    virtual void reset() = 0;
+    // Who moved the pointer last, for cursor position messages: "viewer" within 0.5 s of the
+    // viewer's last pointer event, else "client".
+    virtual std::string pointerController() = 0;
 };
 
 } // namespace doorwarden

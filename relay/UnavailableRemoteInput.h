@@ -23,7 +23,8 @@ public:
         }
     }
     void setEnabled(bool) override {}
-    std::string pointerOrigin() override { return "local"; }
+    void reset() override {}
+    std::string pointerController() override { return "client"; }
 
 private:
     ClientDiagnosticLog& log_;

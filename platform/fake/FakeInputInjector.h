@@ -42,6 +42,7 @@ public:
         std::vector<Event> events; // every event sent, releases by releaseAll() included
         std::vector<Event> held;   // presses not yet released, oldest first
         int releaseAllCalls = 0;
+        ScreenRect monitor{0, 0, 1920, 1080}; // what monitor() answers
         bool alive = true; // false once the injector is destroyed
     };
 
@@ -49,6 +50,7 @@ public:
     // Releases what is held, as the interface promises.
     ~FakeInputInjector() override;
 
+    ScreenRect monitor() override { return state_->monitor; }
     void movePointer(ScreenPoint position) override;
     void pressButton(PointerButton button) override;
     void releaseButton(PointerButton button) override;

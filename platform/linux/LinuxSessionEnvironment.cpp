@@ -1,9 +1,9 @@
 #include "platform/linux/LinuxSessionEnvironment.h"
 
 #include "platform/linux/UnavailableClipboard.h"
-#include "platform/linux/UnavailableInputInjector.h"
 #include "platform/linux/UnavailableSystemAudioCapturer.h"
 #include "platform/linux/XcbCursorMonitor.h"
+#include "platform/linux/XcbInputInjector.h"
 #include "platform/linux/XcbScreenCapturer.h"
 
 namespace doorwarden {
@@ -25,7 +25,7 @@ std::unique_ptr<CursorMonitor> LinuxSessionEnvironment::createCursorMonitor()
 
 std::unique_ptr<InputInjector> LinuxSessionEnvironment::createInputInjector()
 {
-    return std::make_unique<UnavailableInputInjector>();
+    return std::make_unique<XcbInputInjector>(display_);
 }
 
 std::unique_ptr<SystemAudioCapturer> LinuxSessionEnvironment::createSystemAudioCapturer()

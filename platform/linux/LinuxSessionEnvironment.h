@@ -6,12 +6,12 @@
 
 namespace doorwarden {
 
-// The session environment of the Linux desktop. Screen capture and the pointer come from the X
-// server through xcb (XcbScreenCapturer, XcbCursorMonitor); they connect when first used, so
-// creating them needs no X server, and without one the capturer fails to start with the reason
-// and the pointer is unknown. There is no XTEST, PulseAudio or clipboard back-end yet: those
-// objects are the unavailable ones (audio capture fails to start with a reason, input is
-// dropped, the clipboard stays empty).
+// The session environment of the Linux desktop. Screen capture, the pointer and input come from
+// the X server through xcb (XcbScreenCapturer, XcbCursorMonitor, XcbInputInjector); they
+// connect when first used, so creating them needs no X server, and without one the capturer
+// fails to start with the reason, the pointer is unknown and input is dropped. There is no
+// PulseAudio or clipboard back-end yet: those objects are the unavailable ones (audio capture
+// fails to start with a reason, the clipboard stays empty).
 class LinuxSessionEnvironment final : public SessionEnvironment {
 public:
     // `display` as in $DISPLAY; empty: the DISPLAY of the environment when an object connects.

@@ -564,6 +564,8 @@ TEST(ClientRelayConnectionStartTest, RecoveryAddsAFreshGenerationEachTime)
     EXPECT_TRUE(h.logged("CONNECTION", "start recovering=true viewOnly=false"));
     EXPECT_EQ(h.input->enabled, true);
     h.connection->stop();
+    EXPECT_EQ(h.input->enabled, false);
+    EXPECT_EQ(h.input->resets, 1) << "nothing the viewer held stays pressed";
     h.start(true);
     h.connection->stop();
     h.start(false);
@@ -1357,7 +1359,7 @@ std::vector<SenderCase> senderCases()
     position.monitorIndex = 0;
     position.x = 0.25;
     position.y = 0.75;
-    position.origin = "remote";
+    position.origin = "viewer";
 
     const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452");
     ClientCursorShapePayload shape;

@@ -20,11 +20,13 @@ class FakeRemoteInput final : public RelayRemoteInput {
 public:
     void handle(const ClientInputPayload& input) override { handled.push_back(input); }
     void setEnabled(bool value) override { enabled = value; }
-    std::string pointerOrigin() override { return origin; }
+    void reset() override { ++resets; }
+    std::string pointerController() override { return controller; }
 
     std::vector<ClientInputPayload> handled;
     std::optional<bool> enabled; // absent until the first setEnabled
-    std::string origin = "remote";
+    int resets = 0;
+    std::string controller = "viewer";
 };
 
 // What one capture was asked to do; outlives the capture, and keeps the hooks it was given.
