@@ -173,23 +173,26 @@ std::uint8_t XcbInputInjector::physicalButton(std::uint8_t logical)
 
 void XcbInputInjector::pressButton(PointerButton button)
 {
-    if (!connection()) {
-        return;
-    }
-    const std::uint8_t physical = physicalButton(logicalButton(button));
-    fake(XCB_BUTTON_PRESS, physical);
-    pressedButtons_.insert(physical);
-    xcb_flush(connection_->get());
+    sendButton(button, true);
 }
 
 void XcbInputInjector::releaseButton(PointerButton button)
+{
+    sendButton(button, false);
+}
+
+void XcbInputInjector::sendButton(PointerButton button, bool down)
 {
     if (!connection()) {
         return;
     }
     const std::uint8_t physical = physicalButton(logicalButton(button));
-    fake(XCB_BUTTON_RELEASE, physical);
-    pressedButtons_.erase(physical);
+    fake(down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, physical);
+    if (down) {
+        pressedButtons_.insert(physical);
+    } else {
+        pressedButtons_.erase(physical);
+    }
     xcb_flush(connection_->get());
 }
 
@@ -247,20 +250,28 @@ std::uint32_t XcbInputInjector::keycodeOf(std::string_view keyName)
 
 void XcbInputInjector::pressKey(std::string_view keyName)
 {
-    if (const std::uint32_t keycode = keycodeOf(keyName)) {
-        fake(XCB_KEY_PRESS, static_cast<std::uint8_t>(keycode));
-        pressedKeys_.insert(static_cast<std::uint8_t>(keycode));
-        xcb_flush(connection_->get());
-    }
+    sendKey(keyName, true);
 }
 
 void XcbInputInjector::releaseKey(std::string_view keyName)
 {
-    if (const std::uint32_t keycode = keycodeOf(keyName)) {
-        fake(XCB_KEY_RELEASE, static_cast<std::uint8_t>(keycode));
-        pressedKeys_.erase(static_cast<std::uint8_t>(keycode));
-        xcb_flush(connection_->get());
+    sendKey(keyName, false);
+}
+
+void XcbInputInjector::sendKey(std::string_view keyName, bool down)
+{
+    const std::uint32_t keycode = keycodeOf(keyName);
+    if (keycode == 0) {
+        return;
     }
+    const auto key = static_cast<std::uint8_t>(keycode);
+    fake(down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, key);
+    if (down) {
+        pressedKeys_.insert(key);
+    } else {
+        pressedKeys_.erase(key);
+    }
+    xcb_flush(connection_->get());
 }
 
 void XcbInputInjector::releaseAll()

@@ -61,6 +61,8 @@ private:
     void refreshKeymapIfChanged();
     // One XTEST event; false when there is no connection.
     bool fake(std::uint8_t type, std::uint8_t detail);
+    void sendButton(PointerButton button, bool down);
+    void sendKey(std::string_view keyName, bool down);
 
     const std::string display_;
     std::unique_ptr<XcbConnection> connection_;
