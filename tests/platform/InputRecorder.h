@@ -115,10 +115,13 @@ private:
     xcb_window_t window_ = XCB_NONE;
 };
 
-// Sets the keyboard layout of `display` ("us", "kr") as the customer's desktop would.
-inline bool setKeyboardLayout(const QString& display, const QString& layout)
+// Sets the keyboard layout of `display` ("us", "kr") as the customer's desktop would, with the
+// keycodes of `keycodes` (XKB's "evdev" by default).
+inline bool setKeyboardLayout(const QString& display, const QString& layout,
+                              const QString& keycodes = QStringLiteral("evdev"))
 {
-    return QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-display"), display, layout}) == 0;
+    return QProcess::execute(QStringLiteral("setxkbmap"),
+                             {QStringLiteral("-display"), display, QStringLiteral("-keycodes"), keycodes, layout}) == 0;
 }
 
 } // namespace doorwarden

@@ -119,15 +119,23 @@ TEST_F(XcbInputInjectorTest, KeysGoByPositionInTheLayoutOfTheMoment)
         const char* layout;
         const char* keyName;
         xkb_keysym_t typed;
+        const char* keycodes = "evdev";
     };
     const Case cases[] = {
-        {"us", "AC01", XKB_KEY_a},      {"us", "AE01", XKB_KEY_1}, {"de", "AD06", XKB_KEY_z},
-        {"fr", "AC01", XKB_KEY_q},      {"kr", "HNGL", XKB_KEY_Hangul}, {"kr", "AC01", XKB_KEY_a},
+        {"us", "AC01", XKB_KEY_a},
+        {"us", "AE01", XKB_KEY_1},
+        {"de", "AD06", XKB_KEY_z},
+        {"fr", "AC01", XKB_KEY_q},
+        {"kr", "HNGL", XKB_KEY_Hangul},
+        {"kr", "AC01", XKB_KEY_a},
         {"us", "NOPE", XKB_KEY_NoSymbol},
+        // Other keycodes (Up is 98 here, 111 with evdev's): only a keymap read again finds it.
+        {"us", "UP", XKB_KEY_Up, "xfree86"},
+        {"us", "UP", XKB_KEY_Up},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.layout) + " " + c.keyName);
-        ASSERT_TRUE(setKeyboardLayout(xvfb.display(), QString::fromLatin1(c.layout)));
+        SCOPED_TRACE(std::string(c.layout) + " " + c.keyName + " " + c.keycodes);
+        ASSERT_TRUE(setKeyboardLayout(xvfb.display(), QString::fromLatin1(c.layout), QString::fromLatin1(c.keycodes)));
         recorder.take();
         injector.pressKey(c.keyName);
         injector.releaseKey(c.keyName);
