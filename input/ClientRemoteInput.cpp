@@ -93,7 +93,13 @@ void ClientRemoteInput::push(Command command)
         const std::lock_guard lock(queue_->mutex);
         auto& commands = queue_->commands;
         Command* same = commands.size() >= kQueueLimit ? coalescible(commands, command) : nullptr;
-        if (same && isMove(command.input)) {
+        if (commands.size() >= kHardLimit && command.kind == Command::Kind::input) {
+            // Only a flood gets here. Its input is lost, and whatever it held is let go once, so
+            // no key stays down for want of its release.
+            if (commands.back().kind != Command::Kind::reset) {
+                commands.push_back({Command::Kind::reset, {}});
+            }
+        } else if (same && isMove(command.input)) {
             same->input = std::move(command.input);
         } else if (same) {
             same->input.delta = saturatedSum(same->input.delta, command.input.delta);

@@ -22,11 +22,13 @@ class ClientRemoteInputWorker;
 // Calls come from the main thread and the direct transport's queue and return at once; the
 // work keeps their order. Events wait in a bounded queue: past kQueueLimit waiting, a pointer
 // move replaces the move waiting since the last button or key (only the newest position
-// matters) and wheel turns add up, while buttons, keys and switches are never dropped, so a
-// flood cannot stall the caller nor lose a release.
+// matters) and wheel turns add up, while buttons, keys and switches are kept, so a flood cannot
+// stall the caller nor lose a release. Past kHardLimit waiting, which only a flood of buttons
+// and keys reaches, input is dropped and everything held is let go instead.
 class ClientRemoteInput final : public RelayRemoteInput {
 public:
     static constexpr std::size_t kQueueLimit = 256;
+    static constexpr std::size_t kHardLimit = 4096;
     static constexpr std::chrono::milliseconds kViewerControlWindow{500};
 
     struct Dependencies {

@@ -257,3 +257,20 @@ TEST(ClientRemoteInputTest, AFloodCoalescesMovesButKeepsEveryButtonAndKeyInOrder
     ASSERT_NE(lastMove, events.rend());
     EXPECT_EQ(*lastMove, Event::move({1920 + 999, 100})) << "the newest position wins";
 }
+
+TEST(ClientRemoteInputTest, AFloodOfKeysPastTheHardLimitIsDroppedAndLetsGoOfEverything)
+{
+    Harness h;
+    h.input->handle(key("key_down", 'A', true));
+    for (std::size_t i = 0; i < 2 * ClientRemoteInput::kHardLimit; ++i) {
+        h.input->handle(key(i % 2 == 0 ? "key_down" : "key_up", 'S'));
+    }
+    h.scheduler.runUntilIdle();
+    const auto& events = h.injector->events;
+    EXPECT_LE(events.size(), ClientRemoteInput::kHardLimit + 4);
+    EXPECT_EQ(h.injector->held, Events{}) << "the flood's presses and the first key are let go";
+    EXPECT_EQ(h.injector->releaseAllCalls, 1);
+    // Input after the flood is taken again.
+    EXPECT_EQ(h.send({key("key_down", 'A'), key("key_up", 'A')}),
+              (Events{Event::pressKey("AC01"), Event::releaseKey("AC01")}));
+}
