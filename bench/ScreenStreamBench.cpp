@@ -46,11 +46,6 @@ const QString kCode = QStringLiteral("482913");
 
 std::chrono::milliseconds window = 10s;
 
-void waitFor(std::chrono::milliseconds duration)
-{
-    spinUntil([] { return false; }, duration);
-}
-
 // What /proc tells of a process: CPU seconds so far (user + system) and memory in MB.
 struct ProcessSample {
     double cpuSeconds = 0;
@@ -91,7 +86,7 @@ double cpuShareOf(qint64 pid)
     const auto before = sampleOf(pid);
     QElapsedTimer elapsed;
     elapsed.start();
-    waitFor(window);
+    spinFor(window);
     const auto after = sampleOf(pid);
     if (!before || !after) {
         return -1;
@@ -162,7 +157,7 @@ std::optional<Stream> streamClient(const QString& display, std::chrono::millisec
         std::printf("  the viewer decoded no frame\n");
         return std::nullopt;
     }
-    waitFor(settle);
+    spinFor(settle);
 
     const qsizetype from = viewer.lines().size();
     Stream stream;
@@ -209,7 +204,7 @@ double ffmpegShare(const QString& display, int width, int height, int pictureWid
     Program ffmpeg;
     ffmpeg.discardErrors();
     ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
-    waitFor(3s);
+    spinFor(3s);
     return cpuShareOf(ffmpeg.processId());
 }
 
@@ -226,7 +221,7 @@ double vncServerShare(const QString& display, int width, int height)
     server.start(QStringLiteral("X0tigervnc"),
                  {QStringLiteral("-display"), display, QStringLiteral("-rfbport"), port, QStringLiteral("-SecurityTypes"),
                   QStringLiteral("None"), QStringLiteral("-localhost")});
-    waitFor(1s);
+    spinFor(1s);
     if (!server.isRunning()) {
         return -1;
     }
@@ -236,7 +231,7 @@ double vncServerShare(const QString& display, int width, int height)
     viewer.start(QStringLiteral("xtigervncviewer"),
                  {QStringLiteral("-SecurityTypes"), QStringLiteral("None"), QStringLiteral("127.0.0.1::") + port},
                  environmentFor(viewerDisplay.display()));
-    waitFor(3s);
+    spinFor(3s);
     return viewer.isRunning() && server.isRunning() ? cpuShareOf(server.processId()) : -1;
 }
 

@@ -139,26 +139,20 @@ ScreenRect XcbInputInjector::monitor()
     return connection ? queryCapturedMonitor(connection->get(), connection->root(), randrMonitors_) : ScreenRect{};
 }
 
-bool XcbInputInjector::fake(std::uint8_t type, std::uint8_t detail)
+void XcbInputInjector::fake(std::uint8_t type, std::uint8_t detail, ScreenPoint position)
 {
-    XcbConnection* connection = this->connection();
-    if (!connection) {
-        return false;
-    }
-    xcb_test_fake_input(connection->get(), type, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    return true;
+    xcb_test_fake_input(connection_->get(), type, detail, XCB_CURRENT_TIME, connection_->root(),
+                        static_cast<std::int16_t>(position.x), static_cast<std::int16_t>(position.y), 0);
 }
 
 void XcbInputInjector::movePointer(ScreenPoint position)
 {
-    XcbConnection* connection = this->connection();
-    if (!connection) {
+    if (!connection()) {
         return;
     }
     // Absolute (detail 0), on the root window of the screen.
-    xcb_test_fake_input(connection->get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, connection->root(),
-                        static_cast<std::int16_t>(position.x), static_cast<std::int16_t>(position.y), 0);
-    xcb_flush(connection->get());
+    fake(XCB_MOTION_NOTIFY, 0, position);
+    xcb_flush(connection_->get());
 }
 
 std::uint8_t XcbInputInjector::physicalButton(std::uint8_t logical)

@@ -59,8 +59,8 @@ private:
     // The keycode of the key named `keyName` in the current keymap; 0 when there is none.
     std::uint32_t keycodeOf(std::string_view keyName);
     void refreshKeymapIfChanged();
-    // One XTEST event; false when there is no connection.
-    bool fake(std::uint8_t type, std::uint8_t detail);
+    // One XTEST event on the open connection; `position` counts for motion only.
+    void fake(std::uint8_t type, std::uint8_t detail, ScreenPoint position = {});
     void sendButton(PointerButton button, bool down);
     void sendKey(std::string_view keyName, bool down);
 

@@ -4,6 +4,7 @@
 // sees is compared with a screenshot of the display.
 
 #include "media/AnnexB.h"
+#include "platform/RandrClient.h"
 #include "support/Program.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbServer.h"
@@ -19,8 +20,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <xcb/randr.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <memory>
@@ -59,79 +58,23 @@ QJsonObject innerMessage(Program& viewer, const QString& type)
     return QJsonDocument::fromJson(line.mid(6).toUtf8()).object();
 }
 
-// A connection of the test's own to the display: screenshots, drawing, resizing.
-class Display {
+// A client of the test's own on the display: screenshots, a window shown, the screen resized.
+class Display : public RandrClient {
 public:
-    explicit Display(const QString& name)
-        : connection_(xcb_connect(name.toLocal8Bit().constData(), nullptr))
-    {
-        screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-    }
-    ~Display() { xcb_disconnect(connection_); }
-
-    ScreenFrame screenshot()
-    {
-        xcb_flush(connection_);
-        const auto geometry = std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)>(
-            xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, screen_->root), nullptr), &std::free);
-        const int width = geometry->width;
-        const int height = geometry->height;
-        const auto image = std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)>(
-            xcb_get_image_reply(connection_,
-                                xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, 0,
-                                              static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
-                                              ~0u),
-                                nullptr),
-            &std::free);
-        const std::uint8_t* data = xcb_get_image_data(image.get());
-        return ScreenFrame{width, height, width * 4,
-                           std::vector<std::uint8_t>(data, data + static_cast<std::size_t>(width) * height * 4)};
-    }
+    using RandrClient::RandrClient;
 
     // A filled rectangle in a window of its own, above everything.
     void showBox(int x, int y, int width, int height, std::uint32_t colour)
     {
-        const xcb_window_t window = xcb_generate_id(connection_);
+        const xcb_window_t window = xcb_generate_id(get());
         const std::uint32_t values[] = {colour, 1};
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen_->root, static_cast<std::int16_t>(x),
+        xcb_create_window(get(), XCB_COPY_FROM_PARENT, window, root(), static_cast<std::int16_t>(x),
                           static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
-                          static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                          static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                           XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        xcb_map_window(connection_, window);
-        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); // a round trip
+        xcb_map_window(get(), window);
+        settle();
     }
-
-    // Sets the screen to `width` x `height` through RandR, as a display change would.
-    bool resize(int width, int height)
-    {
-        // The output's mode must fit the new size: the output goes off first (the root is the
-        // monitor then, as on a server without RandR monitors).
-        const auto resources = std::unique_ptr<xcb_randr_get_screen_resources_current_reply_t, decltype(&std::free)>(
-            xcb_randr_get_screen_resources_current_reply(
-                connection_, xcb_randr_get_screen_resources_current(connection_, screen_->root), nullptr),
-            &std::free);
-        if (!resources || xcb_randr_get_screen_resources_current_crtcs_length(resources.get()) == 0) {
-            return false;
-        }
-        const xcb_randr_crtc_t crtc = xcb_randr_get_screen_resources_current_crtcs(resources.get())[0];
-        std::free(xcb_randr_set_crtc_config_reply(
-            connection_,
-            xcb_randr_set_crtc_config(connection_, crtc, XCB_CURRENT_TIME, resources->config_timestamp, 0, 0,
-                                      XCB_NONE, XCB_RANDR_ROTATION_ROTATE_0, 0, nullptr),
-            nullptr));
-        const auto cookie = xcb_randr_set_screen_size_checked(connection_, screen_->root,
-                                                              static_cast<std::uint16_t>(width),
-                                                              static_cast<std::uint16_t>(height),
-                                                              static_cast<std::uint32_t>(width * 254 / 960),
-                                                              static_cast<std::uint32_t>(height * 254 / 960));
-        const std::unique_ptr<xcb_generic_error_t, decltype(&std::free)> error(xcb_request_check(connection_, cookie),
-                                                                                &std::free);
-        return !error;
-    }
-
-private:
-    xcb_connection_t* connection_;
-    xcb_screen_t* screen_ = nullptr;
 };
 
 ViewerVideoDecoder::Picture savedPicture(const QString& path)
@@ -215,11 +158,6 @@ protected:
         return gap;
     }
 
-    void waitFor(std::chrono::milliseconds duration)
-    {
-        spinUntil([] { return false; }, duration);
-    }
-
     XvfbServer xvfb;
     RelayProcess relay;
     QProcessEnvironment environment;
@@ -260,7 +198,7 @@ TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameAS
     // the viewer, which saves every picture as PNG, has caught up with the first seconds.
     ASSERT_TRUE(waitForStillPace()) << "no second without frames";
     const qsizetype from = viewer.lines().size();
-    waitFor(4000ms);
+    spinFor(4000ms);
     const auto still = decodedSince(from);
     EXPECT_GE(still.size(), 2u);
     EXPECT_LE(still.size(), 6u) << "a still screen is sent at about 1 frame a second";
@@ -289,7 +227,7 @@ TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameAS
     const qsizetype beforeChange = viewer.lines().size();
     ASSERT_TRUE(nextDecoded(beforeChange));
     EXPECT_LT(sinceChange.elapsed(), 600) << "the change waited for the still screen's next frame";
-    waitFor(300ms);
+    spinFor(300ms);
     const auto changed = decodedSince(beforeChange);
     EXPECT_GE(picturePsnr(display.screenshot(), savedPicture(framePath(changed.back().frame, "png"))), 30.0);
 
@@ -324,8 +262,12 @@ TEST_F(ScreenStreamingTest, AResizedScreenIsAnnouncedAgainAndTheStreamGoesOnAtTh
     const qsizetype announcedFirst = viewer.waitForLineIndex(screenInfo);
     ASSERT_GE(announcedFirst, 0);
     ASSERT_TRUE(nextDecoded(announcedFirst));
+    // The output's mode must fit the new size: the output goes off first (the root is the
+    // monitor then, as on a server without RandR monitors).
     Display display(xvfb.display());
-    ASSERT_TRUE(display.resize(1024, 768));
+    display.switchOutputOff();
+    display.setScreenSize(1024, 768);
+    ASSERT_FALSE(HasFailure());
 
     const qsizetype announced = viewer.waitForLineIndex(screenInfo, announcedFirst + 1);
     ASSERT_GE(announced, 0) << "no second screen_info";

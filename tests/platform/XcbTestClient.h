@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/ScreenFrame.h"
 #include "platform/ScreenRect.h"
+#include "platform/linux/XcbConnection.h"
 
 #include <QString>
 
@@ -8,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace doorwarden {
 
@@ -50,6 +53,27 @@ public:
         const xcb_rectangle_t rectangle {static_cast<std::int16_t>(rect.x), static_cast<std::int16_t>(rect.y),
             static_cast<std::uint16_t>(rect.width), static_cast<std::uint16_t>(rect.height)};
         xcb_poly_fill_rectangle(connection_, root(), gc_, 1, &rectangle);
+    }
+
+    // The whole root window as the server shows it now; empty when it does not answer.
+    ScreenFrame screenshot()
+    {
+        xcb_flush(connection_);
+        const XcbReply<xcb_get_geometry_reply_t> geometry(
+            xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root()), nullptr));
+        if (!geometry) {
+            return {};
+        }
+        const XcbReply<xcb_get_image_reply_t> image(xcb_get_image_reply(
+            connection_,
+            xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root(), 0, 0, geometry->width, geometry->height, ~0u),
+            nullptr));
+        if (!image) {
+            return {};
+        }
+        const std::uint8_t* data = xcb_get_image_data(image.get());
+        return ScreenFrame{geometry->width, geometry->height, geometry->width * 4,
+                           std::vector<std::uint8_t>(data, data + xcb_get_image_data_length(image.get()))};
     }
 
     void warpPointer(int x, int y)

@@ -22,4 +22,10 @@ inline bool spinUntil(const std::function<bool()>& done,
     return done();
 }
 
+// Runs the Qt event loop for `duration`: for measuring what happens meanwhile.
+inline void spinFor(std::chrono::milliseconds duration)
+{
+    spinUntil([] { return false; }, duration);
+}
+
 } // namespace doorwarden
