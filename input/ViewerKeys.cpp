@@ -51,4 +51,15 @@ std::optional<std::string_view> keyName(std::int64_t windowsKeyCode)
     return std::nullopt;
 }
 
+std::optional<std::int64_t> windowsKeyCode(std::string_view name)
+{
+    // Every mapped code is below 256; the table is small enough to search through keyName.
+    for (std::int64_t code = 0; code < 256; ++code) {
+        if (keyName(code) == name) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace doorwarden::viewerKeys

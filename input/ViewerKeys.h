@@ -14,6 +14,9 @@ namespace doorwarden::viewerKeys {
 // the injector resolves to the Hangul key when the keymap has one.
 std::optional<std::string_view> keyName(std::int64_t windowsKeyCode);
 
+// The code whose key is named `name`: what a viewer sends for the key in that place.
+std::optional<std::int64_t> windowsKeyCode(std::string_view name);
+
 // The keys held for a key event's flags.
 inline constexpr std::string_view kShift = "LFSH";
 inline constexpr std::string_view kControl = "LCTL";

@@ -50,20 +50,6 @@ QString keyEvent(const QString& type, int keyCode, bool shift = false)
     return inputEvent(type, 0, 0, {}, 0, keyCode, shift);
 }
 
-// The events without motions to where the pointer already was: a button event is preceded by
-// a move to its point, which the server may report even when the pointer is there.
-std::vector<Event> withoutStandingMoves(const std::vector<Event>& events)
-{
-    std::vector<Event> kept;
-    for (const Event& event : events) {
-        if (event.type == XCB_MOTION_NOTIFY && !kept.empty() && kept.back().x == event.x && kept.back().y == event.y) {
-            continue;
-        }
-        kept.push_back(event);
-    }
-    return kept;
-}
-
 class RemoteInputTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -86,23 +72,14 @@ protected:
             << client.lines().join(u'\n').toStdString();
     }
 
-    // Sends each line, then collects what the recorder gets until `count` events came, or for
-    // `timeout`; motions to where the pointer already was are left out.
+    // Sends each line, then collects what the recorder gets (InputRecorder::takeUntil).
     std::vector<Event> sendAndRecord(const QStringList& lines, std::size_t count,
                                      std::chrono::milliseconds timeout = 10s)
     {
         for (const QString& line : lines) {
             viewer.write(line);
         }
-        std::vector<Event> events;
-        spinUntil(
-            [&] {
-                const auto more = recorder->take();
-                events.insert(events.end(), more.begin(), more.end());
-                return withoutStandingMoves(events).size() >= count;
-            },
-            timeout);
-        return withoutStandingMoves(events);
+        return recorder->takeUntil(count, timeout);
     }
 
     XvfbServer xvfb;

@@ -2,6 +2,7 @@
 
 #include "platform/XcbTestClient.h"
 #include "platform/linux/XcbConnection.h"
+#include "support/EventLoopWait.h"
 
 #include <QProcess>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -97,6 +99,34 @@ public:
         xkb_keymap_unref(keymap);
         xkb_context_unref(context);
         return keysym;
+    }
+
+    // The events that come until there are `count` of them, or for `timeout`; motions to where
+    // the pointer already was are left out (a button event is preceded by a move to its point,
+    // which the server may report even when the pointer is there).
+    std::vector<Event> takeUntil(std::size_t count, std::chrono::milliseconds timeout)
+    {
+        std::vector<Event> events;
+        spinUntil(
+            [&] {
+                const auto more = take();
+                events.insert(events.end(), more.begin(), more.end());
+                return withoutStandingMoves(events).size() >= count;
+            },
+            timeout);
+        return withoutStandingMoves(events);
+    }
+
+    static std::vector<Event> withoutStandingMoves(const std::vector<Event>& events)
+    {
+        std::vector<Event> kept;
+        for (const Event& event : events) {
+            if (event.type == XCB_MOTION_NOTIFY && !kept.empty() && kept.back().x == event.x && kept.back().y == event.y) {
+                continue;
+            }
+            kept.push_back(event);
+        }
+        return kept;
     }
 
     // Whether any button or key is down on the server.

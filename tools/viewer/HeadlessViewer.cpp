@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMetaMethod>
 #include <QFile>
 #include <QFileDevice>
 #include <QSslError>
@@ -93,7 +94,7 @@ HeadlessViewer::HeadlessViewer(HeadlessViewerOptions options, QIODevice& output,
     connect(&socket_, &QWebSocket::textMessageReceived, this, &HeadlessViewer::onTextMessage);
     connect(&socket_, &QWebSocket::binaryMessageReceived, this, &HeadlessViewer::onBinaryMessage);
     connect(&connectTimer_, &QTimer::timeout, this, [this] {
-        print(QStringLiteral("error connection timed out"));
+        reportError(QStringLiteral("connection timed out"));
         finish(1);
     });
     connect(&closeTimer_, &QTimer::timeout, this, &HeadlessViewer::onCloseTimer);
@@ -113,12 +114,12 @@ void HeadlessViewer::start()
     QString tlsError;
     const auto tls = RelayTlsConfiguration::make(options_.caFile, &tlsError);
     if (!tls) {
-        print(QStringLiteral("error ") + tlsError);
+        reportError(tlsError);
         finish(1);
         return;
     }
     if (!options_.saveFramesDir.isEmpty() && !QDir().mkpath(options_.saveFramesDir)) {
-        print(QStringLiteral("error cannot create %1").arg(options_.saveFramesDir));
+        reportError(QStringLiteral("cannot create %1").arg(options_.saveFramesDir));
         finish(1);
         return;
     }
@@ -145,6 +146,21 @@ void HeadlessViewer::print(const QString& line)
     }
 }
 
+void HeadlessViewer::reportError(const QString& text)
+{
+    const QString line = oneLine(text);
+    print(QStringLiteral("error ") + line);
+    emit errorReported(line);
+}
+
+void HeadlessViewer::setStage(Stage stage)
+{
+    if (stage_ != stage) {
+        stage_ = stage;
+        emit stageChanged(stage);
+    }
+}
+
 // ---- Socket events -------------------------------------------------------------------------
 
 void HeadlessViewer::onConnected()
@@ -155,6 +171,7 @@ void HeadlessViewer::onConnected()
     connectTimer_.stop();
     connected_ = true;
     print(QStringLiteral("connected"));
+    setStage(Stage::waitingForApproval);
     drainPending();
 }
 
@@ -169,6 +186,7 @@ void HeadlessViewer::onDisconnected()
         return;
     }
     print(QStringLiteral("closed code=%1").arg(static_cast<int>(socket_.closeCode())));
+    setStage(Stage::closed);
     if (closing_) {
         finish(exitCode_);
     } else {
@@ -185,7 +203,7 @@ void HeadlessViewer::onSocketError(QAbstractSocket::SocketError error)
     if (!connected_) {
         reportConnectFailure();
     } else if (error != QAbstractSocket::RemoteHostClosedError) {
-        print(QStringLiteral("error ") + oneLine(socket_.errorString()));
+        reportError(socket_.errorString());
     }
 }
 
@@ -199,7 +217,7 @@ void HeadlessViewer::onSslErrors(const QList<QSslError>& errors)
         texts << error.errorString();
     }
     connectFailureReported_ = true;
-    print(QStringLiteral("error tls ") + oneLine(texts.join(QStringLiteral("; "))));
+    reportError(QStringLiteral("tls ") + texts.join(QStringLiteral("; ")));
 }
 
 // A connection that never opened: reported once, with the TLS errors when there were any.
@@ -211,7 +229,7 @@ void HeadlessViewer::reportConnectFailure()
     if (!connectFailureReported_) {
         connectFailureReported_ = true;
         const QString reason = socket_.errorString();
-        print(QStringLiteral("error ") + oneLine(reason.isEmpty() ? QStringLiteral("connection failed") : reason));
+        reportError(reason.isEmpty() ? QStringLiteral("connection failed") : reason);
     }
     finish(1);
 }
@@ -268,6 +286,7 @@ void HeadlessViewer::handleMessage(const QByteArray& json)
     }
     if (type == RelayMessageType::supportStarted) {
         print(QStringLiteral("support_started"));
+        setStage(Stage::keyExchange);
     } else if (type == RelayMessageType::e2eeHello) {
         handleHello();
     } else if (type == RelayMessageType::e2eeKey) {
@@ -277,11 +296,11 @@ void HeadlessViewer::handleMessage(const QByteArray& json)
     } else if (type == RelayMessageType::e2eeData) {
         handleData(*message->e2ee);
     } else if (type == RelayMessageType::error) {
-        QString line = QStringLiteral("error ") + qs(message->statusCode.value_or("relay"));
+        QString line = qs(message->statusCode.value_or("relay"));
         if (message->text && !message->text->empty()) {
             line += QLatin1Char(' ') + qs(*message->text);
         }
-        print(oneLine(line));
+        reportError(line);
     } else {
         print(QStringLiteral("plain ") + oneLine(QString::fromUtf8(json)));
         if (isSessionEnd(message->type)) {
@@ -312,6 +331,7 @@ void HeadlessViewer::handleKey(const ClientE2eePayload& key)
         return;
     }
     print(QStringLiteral("verification_code ") + qs(session_->verificationCode()));
+    emit verificationCodeReceived(qs(session_->verificationCode()));
     RelayMessage message = RelayMessage::of(RelayMessageType::e2eeReady);
     message.sessionCode = options_.code.toStdString();
     message.e2ee = *ready;
@@ -329,6 +349,7 @@ void HeadlessViewer::handleClientReady(const ClientE2eePayload& ready)
     }
     encryptionReady_ = true;
     print(QStringLiteral("encryption_ready"));
+    setStage(Stage::encrypted);
     drainPending();
 }
 
@@ -342,7 +363,11 @@ void HeadlessViewer::handleData(const ClientE2eePayload& data)
     const std::string_view json(reinterpret_cast<const char*>(inner->data()), inner->size());
     print(QStringLiteral("inner ") + oneLine(qs(json)));
     const auto message = RelayMessageCodec::decode(json);
-    if (message && isSessionEnd(message->type)) {
+    if (!message) {
+        return;
+    }
+    emit innerMessageReceived(*message);
+    if (isSessionEnd(message->type)) {
         handleSessionEnd();
     }
 }
@@ -389,7 +414,7 @@ void HeadlessViewer::saveFrame(bool isJpeg, const std::vector<std::uint8_t>& fra
     const auto size = static_cast<qint64>(frame.size());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(reinterpret_cast<const char*>(frame.data()), size) != size) {
-        print(QStringLiteral("error cannot write %1: %2").arg(path, file.errorString()));
+        reportError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
     }
 }
 
@@ -409,16 +434,21 @@ void HeadlessViewer::decodeFrame(const VideoFrameHeader& header, const std::vect
         }
         return;
     }
-    if (!options_.saveFramesDir.isEmpty()) {
-        // Saved before the line that reports it, so that a reader of the line finds the file;
-        // cut to the size in the header (the coded padding below and right is not shown).
+    const bool isShown = isSignalConnected(QMetaMethod::fromSignal(&HeadlessViewer::pictureDecoded));
+    if (!options_.saveFramesDir.isEmpty() || isShown) {
+        // Cut to the size in the header: the coded padding below and right is not shown.
         const int width = std::min<int>(picture->width, header.width > 0 ? header.width : picture->width);
         const int height = std::min<int>(picture->height, header.height > 0 ? header.height : picture->height);
-        const QImage image(picture->bgrx.data(), picture->width, picture->height, picture->width * 4,
-                           QImage::Format_RGB32);
+        const QImage shown = QImage(picture->bgrx.data(), picture->width, picture->height, picture->width * 4,
+                                    QImage::Format_RGB32)
+                                 .copy(0, 0, width, height);
+        // Saved before the line that reports it, so that a reader of the line finds the file.
         const QString path = QDir(options_.saveFramesDir).filePath(QStringLiteral("frame-%1.png").arg(frames_));
-        if (!image.copy(0, 0, width, height).save(path, "PNG")) {
-            print(QStringLiteral("error cannot write %1").arg(path));
+        if (!options_.saveFramesDir.isEmpty() && !shown.save(path, "PNG")) {
+            reportError(QStringLiteral("cannot write %1").arg(path));
+        }
+        if (isShown) {
+            emit pictureDecoded(shown);
         }
     }
     ++decodedFrames_;
@@ -451,6 +481,7 @@ void HeadlessViewer::decodeFrame(const VideoFrameHeader& header, const std::vect
 void HeadlessViewer::handleSessionEnd()
 {
     sessionEnded_ = true;
+    setStage(Stage::ended);
     if (options_.exitOnSessionEnd) {
         closeAndFinish(0, false);
     }
@@ -472,13 +503,18 @@ void HeadlessViewer::sendPlain(const RelayMessage& message)
     print(QStringLiteral("sent ") + qs(message.type));
 }
 
+bool HeadlessViewer::sendWhenEncrypted(const RelayMessage& message)
+{
+    return encryptionReady_ && !closing_ && !finished_ && sendEncrypted(message);
+}
+
 bool HeadlessViewer::sendEncrypted(const RelayMessage& inner)
 {
     const std::string json = RelayMessageCodec::encode(inner);
     const auto payload = session_ ? session_->encrypt(std::span(reinterpret_cast<const std::uint8_t*>(json.data()), json.size()))
                                   : std::nullopt;
     if (!payload) {
-        print(QStringLiteral("error cannot encrypt %1").arg(qs(inner.type)));
+        reportError(QStringLiteral("cannot encrypt %1").arg(qs(inner.type)));
         return false;
     }
     RelayMessage data = RelayMessage::of(RelayMessageType::e2eeData);
@@ -521,12 +557,12 @@ void HeadlessViewer::handleInputLine(QStringView line)
     } else if (command.startsWith(QLatin1Char('{'))) {
         const QByteArray json = command.toUtf8();
         if (!parseScriptedMessage(std::string_view(json.constData(), json.size()))) {
-            print(QStringLiteral("error not a relay message: ") + command.toString());
+            reportError(QStringLiteral("not a relay message: ") + command.toString());
             return;
         }
         pending_.push_back(command.toString());
     } else {
-        print(QStringLiteral("error unknown command: ") + command.toString());
+        reportError(QStringLiteral("unknown command: ") + command.toString());
         return;
     }
     drainPending();

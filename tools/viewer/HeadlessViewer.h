@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QStringView>
@@ -44,8 +45,11 @@ namespace doorwarden {
 //   dropped <what>                something arrived that does not decode or does not open
 //   error <text>                  a failure: connection, TLS, the relay's error message, bad input
 //   closed code=<n>               the socket closed
+//   window_picture x=<x> y=<y> width=<w> height=<h>
+//                                 (with a window) where on the screen the picture is shown
 //
-// Main thread only.
+// A window (ViewerWindow) follows the same session through the signals below and sends through
+// sendWhenEncrypted and handleInputLine. Main thread only.
 class HeadlessViewer : public QObject {
     Q_OBJECT
 
@@ -73,16 +77,45 @@ public:
     // "quit" (close at once and exit 0). Lines are handled in order.
     void handleInputLine(QStringView line);
 
+    // One more line on the output, for a window's own events.
+    void printLine(const QString& line) { print(line); }
+
+    // Sends `message` encrypted at once when the session is encrypted (then true); drops it
+    // otherwise, for input that means nothing before then.
+    bool sendWhenEncrypted(const RelayMessage& message);
+
     // A scripted RelayMessage; "directSequence" may be left out and then is 0. Absent when the
     // text is not a valid message.
     static std::optional<RelayMessage> parseScriptedMessage(std::string_view json);
+
+    // How far the session has come, as the agent would be told.
+    enum class Stage {
+        connecting,         // opening the WebSocket to the relay
+        waitingForApproval, // the relay took the viewer; the customer has not approved it yet
+        keyExchange,        // approved; the key exchange runs
+        encrypted,          // the client proved it holds the key: pictures and input flow
+        ended,              // the session ended (either side)
+        closed,             // the connection is gone
+    };
 
 signals:
     // Once: the process should exit with `exitCode` (0: the scripted run completed).
     void finished(int exitCode);
 
+    void stageChanged(HeadlessViewer::Stage stage);
+    // The four characters to compare with the client's, once per key exchange.
+    void verificationCodeReceived(const QString& code);
+    // A decrypted message from the client that decoded.
+    void innerMessageReceived(const RelayMessage& message);
+    // A decoded video frame, cut to the size its header gives.
+    void pictureDecoded(const QImage& picture);
+    // A failure, as on the "error" line.
+    void errorReported(const QString& text);
+
 private:
     void print(const QString& line);
+    void reportError(const QString& text);
+    void setStage(Stage stage);
     QUrl requestUrl() const;
 
     void onConnected();
@@ -134,6 +167,7 @@ private:
     bool closeRequested_ = false;
     bool finished_ = false;
     int exitCode_ = 0;
+    Stage stage_ = Stage::connecting;
 
     std::int64_t frames_ = 0;
     std::int64_t keyFrames_ = 0;

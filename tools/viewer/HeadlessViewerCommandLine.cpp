@@ -56,8 +56,11 @@ HeadlessViewerCommandLine::Outcome HeadlessViewerCommandLine::parse(const QStrin
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print every video frame, not a summary every %1.")
                                                .arg(HeadlessViewer::kFramesPerSummary));
+    const QCommandLineOption windowOption(
+        QStringLiteral("window"),
+        QStringLiteral("Show the customer's screen in a window and send this computer's mouse and keyboard to it."));
     parser.addOptions({relayOption, codeOption, nameOption, caFileOption, saveFramesOption, sendOption, stdinOption,
-                       exitAfterFramesOption, exitOnSessionEndOption, stayOption, verboseOption});
+                       exitAfterFramesOption, exitOnSessionEndOption, stayOption, verboseOption, windowOption});
 
     if (!parser.parse(arguments)) {
         return usageError(parser.errorText());
@@ -128,6 +131,7 @@ HeadlessViewerCommandLine::Outcome HeadlessViewerCommandLine::parse(const QStrin
     options.exitOnSessionEnd = !parser.isSet(stayOption);
     options.verbose = parser.isSet(verboseOption);
     options.readStandardInput = parser.isSet(stdinOption);
+    options.window = parser.isSet(windowOption);
     return {std::move(options), 0, {}};
 }
 

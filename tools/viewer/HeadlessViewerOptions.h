@@ -23,6 +23,7 @@ struct HeadlessViewerOptions {
     bool exitOnSessionEnd = true;
     bool verbose = false;           // a line for every video frame instead of a summary
     bool readStandardInput = false; // lines on standard input are messages and commands
+    bool window = false;            // show the session in a window (ViewerWindow)
 };
 
 } // namespace doorwarden

@@ -1,9 +1,12 @@
-// doorwarden-viewer: a support agent's viewer without a screen, for the demo and the
-// integration tests. It joins a session through the relay and prints one line per event.
+// doorwarden-viewer: a support agent's viewer for the demo and the integration tests. It joins a
+// session through the relay and prints one line per event; with --window it also shows the
+// customer's screen and sends this computer's mouse and keyboard to it.
 
 #include "viewer/HeadlessViewer.h"
 #include "viewer/HeadlessViewerCommandLine.h"
+#include "viewer/ViewerWindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -14,6 +17,7 @@
 
 #include <array>
 #include <cerrno>
+#include <memory>
 
 using namespace doorwarden;
 
@@ -54,10 +58,11 @@ void feedStandardInput(HeadlessViewer& viewer)
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("doorwarden-viewer"));
-
-    const auto commandLine = HeadlessViewerCommandLine::parse(QCoreApplication::arguments());
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const auto commandLine = HeadlessViewerCommandLine::parse(arguments);
     if (!commandLine.options) {
         if (commandLine.exitCode == 0) {
             QTextStream(stdout) << commandLine.text;
@@ -67,6 +72,10 @@ int main(int argc, char* argv[])
         }
         return commandLine.exitCode;
     }
+    // Widgets only for a window: without one the viewer needs no display.
+    const std::unique_ptr<QCoreApplication> app =
+        commandLine.options->window ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("doorwarden-viewer"));
 
     QFile output;
     if (!output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
@@ -74,7 +83,14 @@ int main(int argc, char* argv[])
         return 1;
     }
     HeadlessViewer viewer(*commandLine.options, output);
-    QObject::connect(&viewer, &HeadlessViewer::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
+    std::unique_ptr<ViewerWindow> window;
+    if (commandLine.options->window) {
+        window = std::make_unique<ViewerWindow>(viewer);
+        QObject::connect(window.get(), &ViewerWindow::closed, app.get(), &QCoreApplication::exit, Qt::QueuedConnection);
+        window->show();
+    } else {
+        QObject::connect(&viewer, &HeadlessViewer::finished, app.get(), &QCoreApplication::exit, Qt::QueuedConnection);
+    }
     if (commandLine.options->readStandardInput) {
         feedStandardInput(viewer);
     }
