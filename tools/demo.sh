@@ -4,10 +4,13 @@
 # stopped when it ends, however it ends. The client captures a private X display (Xvfb) on which
 # the test screen draws; the viewer decodes the stream and saves what it shows in
 # BUILD_DIR/demo-frames/.
-#   tools/demo.sh BUILD_DIR [--desktop]
+#   tools/demo.sh BUILD_DIR [--desktop | --window]
 # With --desktop the client runs as on a user's desktop: no --state-dir, its session record in
 # the desktop's secret service (a throw-away GNOME Keyring on a private session bus, under a
 # temporary home), and it is killed mid-session and started again to resume from the keyring.
+# With --window the session runs on this desktop: the client shares it (DISPLAY) and the viewer
+# shows it in a window, from which its mouse and keyboard control it; the demo ends when that
+# window is closed.
 set -euo pipefail
 build=${1:-build}
 mode=${2:-}
@@ -19,6 +22,9 @@ if [ "$mode" = --desktop ]; then
 fi
 desktop=false
 [ "$mode" = --desktop-inside ] && desktop=true
+window=false
+[ "$mode" = --window ] && window=true
+case $mode in ''|--desktop-inside|--window) ;; *) echo "usage: tools/demo.sh BUILD_DIR [--desktop | --window]" >&2; exit 2 ;; esac
 client=$build/app/doorwarden
 relay=$build/tools/doorwarden-relay
 viewer=$build/tools/doorwarden-viewer
@@ -50,16 +56,21 @@ wait_for() {
   fail "no line matching '$pattern' in $(basename "$file") after $seconds s"
 }
 
-# A display of its own, whether or not this desktop has one: the test screen covers all of it.
-step "a private X server (Xvfb) as the customer's screen, with the test screen drawing on it"
-Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
-pids+=($!)
-display=$(wait_for "$work/display" '^[0-9]+$')
-export DISPLAY=:$display
-"$screen" >"$work/screen.out" 2>&1 &
-pids+=($!)
-wait_for "$work/screen.out" '^test-screen ready '
-echo "DISPLAY=$DISPLAY: scrolling text, a moving box and a frame counter, 30 times a second"
+if $window; then
+  [ -n "${DISPLAY:-}" ] || fail "--window shares this desktop, but DISPLAY is not set"
+  step "this desktop (DISPLAY=$DISPLAY) is the customer's screen"
+else
+  # A display of its own, whether or not this desktop has one: the test screen covers all of it.
+  step "a private X server (Xvfb) as the customer's screen, with the test screen drawing on it"
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  display=$(wait_for "$work/display" '^[0-9]+$')
+  export DISPLAY=:$display
+  "$screen" >"$work/screen.out" 2>&1 &
+  pids+=($!)
+  wait_for "$work/screen.out" '^test-screen ready '
+  echo "DISPLAY=$DISPLAY: scrolling text, a moving box and a frame counter, 30 times a second"
+fi
 
 step "starting the development relay"
 "$relay" --generate-ca "$work/ca" >"$work/relay.out" 2>"$work/relay.log" &
@@ -85,6 +96,26 @@ else
 fi
 start_client "$work/client.out" --code "$code"
 wait_for "$work/client.out" '^state waitingForViewer$' >/dev/null
+
+if $window; then
+  step "the agent's viewer window joins with the same code"
+  "$viewer" --window --relay "$url" --ca-file "$work/ca/ca.pem" --code "$code" --name "Agent Kim" \
+    > >(tee "$work/viewer.out" | grep --line-buffered -v '^inner \|^video' | sed -u 's/^/  viewer | /') 2>&1 &
+  viewer_pid=$!
+  pids+=("$viewer_pid")
+  wait_for "$work/client.out" '^state supporting$' >/dev/null
+  shown=$(wait_for "$work/client.out" '^verification_code ' | cut -d' ' -f2)
+  step "the window shows this desktop (verification code $shown on both sides)"
+  echo "Point and click in the window's picture: the pointer goes to the place you point at, and"
+  echo "keys typed there type on this desktop. End the session with 'End session', then close the"
+  echo "window (closing it first ends the session too)."
+  wait "$viewer_pid" || true
+  status=0
+  wait "$client_pid" || status=$?
+  [ "$status" -eq 0 ] || fail "the client ended with status $status"
+  step "done: the window is closed and the client closed cleanly"
+  exit 0
+fi
 
 step "the agent's viewer joins with the same code"
 mkfifo "$work/viewer.in"

@@ -436,9 +436,13 @@ void HeadlessViewer::decodeFrame(const VideoFrameHeader& header, const std::vect
     }
     const bool isShown = isSignalConnected(QMetaMethod::fromSignal(&HeadlessViewer::pictureDecoded));
     if (!options_.saveFramesDir.isEmpty() || isShown) {
-        // Cut to the size in the header: the coded padding below and right is not shown.
-        const int width = std::min<int>(picture->width, header.width > 0 ? header.width : picture->width);
-        const int height = std::min<int>(picture->height, header.height > 0 ? header.height : picture->height);
+        // Cut to the picture's size in the header: the capture's padding to whole blocks of 16
+        // and the coded padding below and right are not shown, and coordinates (the pointer,
+        // input) run across the picture only.
+        const int shownWidth = header.displayWidth > 0 ? header.displayWidth : header.width;
+        const int shownHeight = header.displayHeight > 0 ? header.displayHeight : header.height;
+        const int width = std::min<int>(picture->width, shownWidth > 0 ? shownWidth : picture->width);
+        const int height = std::min<int>(picture->height, shownHeight > 0 ? shownHeight : picture->height);
         const QImage shown = QImage(picture->bgrx.data(), picture->width, picture->height, picture->width * 4,
                                     QImage::Format_RGB32)
                                  .copy(0, 0, width, height);

@@ -107,7 +107,7 @@ signals:
     void verificationCodeReceived(const QString& code);
     // A decrypted message from the client that decoded.
     void innerMessageReceived(const RelayMessage& message);
-    // A decoded video frame, cut to the size its header gives.
+    // A decoded video frame, cut to the picture size its header gives.
     void pictureDecoded(const QImage& picture);
     // A failure, as on the "error" line.
     void errorReported(const QString& text);

@@ -114,10 +114,12 @@ void ViewerWindow::onInnerMessage(const RelayMessage& message)
     } else if (message.is(RelayMessageType::cursorPosition) && message.cursorPosition) {
         picture_->setCursorPosition(*message.cursorPosition);
     } else if (message.is(RelayMessageType::screenInfo) && message.screenInfo) {
+        // The monitor's own size; the stream's may be padded to whole blocks.
         const auto& info = *message.screenInfo;
+        const bool hasMonitor = !info.monitors.empty();
         screen_ = QStringLiteral("Screen %1 × %2, %3 at %4 fps")
-                      .arg(info.width)
-                      .arg(info.height)
+                      .arg(hasMonitor ? info.monitors.front().sourceWidth : info.width)
+                      .arg(hasMonitor ? info.monitors.front().sourceHeight : info.height)
                       .arg(QString::fromStdString(info.codec))
                       .arg(info.fps);
         refreshStatus();
