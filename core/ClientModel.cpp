@@ -86,18 +86,20 @@ void ClientModel::completeStartup(std::optional<ClientPersistentSession> record,
 
 ClientModel::~ClientModel() = default;
 
-QString ClientModel::codeDigits(const QString& raw)
+QString ClientModel::decimalDigits(const QString& text)
 {
     QString digits;
-    for (const QChar character : raw) {
-        if (digits.size() == static_cast<qsizetype>(kCodeDigits)) {
-            break;
-        }
-        if (character >= u'0' && character <= u'9') {
-            digits.append(character);
+    for (const char32_t character : text.toUcs4()) {
+        if (QChar::isDigit(character)) {
+            digits.append(QChar(u'0' + QChar::digitValue(character)));
         }
     }
     return digits;
+}
+
+QString ClientModel::codeDigits(const QString& raw)
+{
+    return decimalDigits(raw).left(static_cast<qsizetype>(kCodeDigits));
 }
 
 QString ClientModel::formatCode(const QString& raw)
@@ -300,6 +302,38 @@ void ClientModel::permissionPollStep(std::size_t check)
 void ClientModel::setEnteredCode(const QString& raw)
 {
     assign(enteredCode_, formatCode(raw), &ClientModel::enteredCodeChanged, true);
+}
+
+void ClientModel::setCodeDigit(int index, char32_t character)
+{
+    const QString digit = decimalDigits(QString::fromUcs4(&character, 1));
+    if (index < 0 || index >= static_cast<int>(kCodeDigits) || digit.isEmpty()) {
+        return;
+    }
+    QString digits = normalizedCode().leftJustified(static_cast<qsizetype>(kCodeDigits), u'0');
+    digits[index] = digit.front();
+    setEnteredCode(digits);
+}
+
+int ClientModel::pasteCode(const QString& text, int index)
+{
+    const QString digits = decimalDigits(text);
+    const int last = static_cast<int>(kCodeDigits) - 1;
+    if (digits.isEmpty()) {
+        return index;
+    }
+    if (digits.size() >= static_cast<qsizetype>(kCodeDigits)) {
+        setEnteredCode(digits.left(static_cast<qsizetype>(kCodeDigits)));
+        return last;
+    }
+    int at = std::clamp(index, 0, last);
+    for (const QChar digit : digits) {
+        setCodeDigit(at, digit.unicode());
+        if (at < last) {
+            ++at;
+        }
+    }
+    return at;
 }
 
 ClientModel::PrimaryActionResult ClientModel::performPrimaryAction()

@@ -160,8 +160,11 @@ public:
 
     // Keeps the digits of `raw`, at most six; from four digits on, a space after the third.
     static QString formatCode(const QString& raw);
-    // The digits of `raw`, at most six.
+    // The digits of `raw`, at most six, as ASCII: a decimal digit of any script counts as its
+    // value ("٣" and "３" are "3"); other numerals ("½", "²") do not count.
     static QString codeDigits(const QString& raw);
+    // Every decimal digit of `text` as ASCII, as codeDigits counts them.
+    static QString decimalDigits(const QString& text);
 
     // Properties.
     const ClientConnectionState& connectionState() const { return connectionState_; }
@@ -228,6 +231,12 @@ public:
     void refreshPermissions();
     void startPermissionPolling();
     void setEnteredCode(const QString& raw);
+    // Writes the digit `character` into box `index` (0 to 5) of the code, the boxes padded
+    // with "0"; anything but a decimal digit, or a box past the last, changes nothing.
+    void setCodeDigit(int index, char32_t character);
+    // Pastes the digits of `text` from box `index` on (six or more replace the whole code);
+    // returns the box that is active afterwards (`index` when `text` holds no digit).
+    int pasteCode(const QString& text, int index);
     PrimaryActionResult performPrimaryAction();
     void startConnection(bool recovering);
     void endSupport();

@@ -60,6 +60,61 @@ TEST_F(ClientModelTest, CodesKeepSixDigitsAndGroupThemFromTheFourthOn)
     }
 }
 
+// Typing and pasting into the six boxes: the boxes read the code padded with "0".
+TEST_F(ClientModelTest, DigitsAndPastesLandInTheirBoxes)
+{
+    auto& model = h.create();
+    struct Typed {
+        const char* before;
+        int index;
+        const char16_t* character;
+        const char* after;
+    };
+    const Typed typed[] = {
+        {"", 0, u"1", "100000"},
+        {"12", 1, u"7", "170000"},
+        {"123456", 5, u"9", "123459"},
+        {"123456", 6, u"9", "123456"},  // past the last box
+        {"123456", -1, u"9", "123456"},
+        {"123456", 2, u"a", "123456"},
+        {"123456", 2, u"\u00bd", "123456"}, // a vulgar fraction is not a digit
+        {"123456", 2, u"\u00b2", "123456"}, // nor a superscript
+        {"123456", 2, u"\u0667", "127456"}, // Arabic-Indic seven
+        {"123456", 3, u"\uff18", "123856"}, // full-width eight
+        {"123456", 4, u"\U0001d7d7", "123496"}, // mathematical bold nine, beyond 16 bits
+    };
+    for (const auto& c : typed) {
+        SCOPED_TRACE(std::string(c.before) + " at " + std::to_string(c.index));
+        model.setEnteredCode(QString::fromLatin1(c.before));
+        model.setCodeDigit(c.index, QString::fromUtf16(c.character).toUcs4().front());
+        EXPECT_EQ(model.normalizedCode(), QString::fromLatin1(c.after));
+    }
+
+    struct Pasted {
+        const char* before;
+        int index;
+        const char16_t* text;
+        const char* after;
+        int active;
+    };
+    const Pasted pasted[] = {
+        {"", 0, u"12-34-56-78", "123456", 5},
+        {"111111", 2, u"9", "119111", 3},
+        {"111111", 4, u"789", "111179", 5}, // the last digit overwrites the last box
+        {"111111", 2, u"abc", "111111", 2},
+        {"111111", 9, u"5", "111115", 5},
+        {"", 0, u"\u0664\u0668\u0662\u0669\u0661\u0663", "482913", 5},
+        {"", 0, u"4\u00bd8\u00b229 1 3", "482913", 5},
+    };
+    for (const auto& c : pasted) {
+        SCOPED_TRACE(std::string(c.before) + " at " + std::to_string(c.index));
+        model.setEnteredCode(QString::fromLatin1(c.before));
+        EXPECT_EQ(model.pasteCode(QString::fromUtf16(c.text), c.index), c.active);
+        EXPECT_EQ(model.normalizedCode(), QString::fromLatin1(c.after));
+    }
+    EXPECT_EQ(model.enteredCode(), QStringLiteral("482 913"));
+}
+
 TEST_F(ClientModelTest, IncompleteOrZeroCodesAskForTheCodeAndOpenNoSocket)
 {
     auto& model = h.create();
