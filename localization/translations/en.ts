@@ -711,5 +711,29 @@
         <source>Call_PeerAudioError</source>
         <translation>The call ended because of an audio problem on your support agent's side.</translation>
     </message>
+    <message id="approval.title">
+        <source>approval.title</source>
+        <translation>A support agent wants to join</translation>
+    </message>
+    <message id="approval.message">
+        <source>approval.message</source>
+        <translation>%1 asks to join this support session. Once allowed, they will see your screen and can use your mouse and keyboard.</translation>
+    </message>
+    <message id="approval.message_view_only">
+        <source>approval.message_view_only</source>
+        <translation>%1 asks to join this support session. Once allowed, they will see your screen. View only is on: they cannot use your mouse or keyboard.</translation>
+    </message>
+    <message id="approval.deny">
+        <source>approval.deny</source>
+        <translation>Deny</translation>
+    </message>
+    <message id="permissions.screen_recording_x11">
+        <source>permissions.screen_recording_x11</source>
+        <translation>Doorwarden shares the screen of the X11 desktop it runs on. Start it from your desktop session, not from a remote shell or a Wayland-only session.</translation>
+    </message>
+    <message id="permissions.accessibility_x11">
+        <source>permissions.accessibility_x11</source>
+        <translation>Your support agent can use the mouse and keyboard only when the X server offers the XTEST extension. Ask your administrator to turn it on, or choose view only.</translation>
+    </message>
 </context>
 </TS>

@@ -711,5 +711,29 @@
         <source>Call_PeerAudioError</source>
         <translation>상담원 쪽의 오디오 문제로 통화가 종료되었습니다.</translation>
     </message>
+    <message id="approval.title">
+        <source>approval.title</source>
+        <translation>상담원이 연결을 요청합니다</translation>
+    </message>
+    <message id="approval.message">
+        <source>approval.message</source>
+        <translation>%1 님이 이 지원 세션에 참여하려고 합니다. 허용하면 화면을 보고 마우스와 키보드를 사용할 수 있습니다.</translation>
+    </message>
+    <message id="approval.message_view_only">
+        <source>approval.message_view_only</source>
+        <translation>%1 님이 이 지원 세션에 참여하려고 합니다. 허용하면 화면을 볼 수 있습니다. 보기 전용이 켜져 있어 마우스와 키보드는 사용할 수 없습니다.</translation>
+    </message>
+    <message id="approval.deny">
+        <source>approval.deny</source>
+        <translation>거부</translation>
+    </message>
+    <message id="permissions.screen_recording_x11">
+        <source>permissions.screen_recording_x11</source>
+        <translation>Doorwarden은 실행 중인 X11 데스크톱의 화면을 공유합니다. 원격 셸이나 Wayland 전용 세션이 아닌 데스크톱 세션에서 실행해 주세요.</translation>
+    </message>
+    <message id="permissions.accessibility_x11">
+        <source>permissions.accessibility_x11</source>
+        <translation>상담원이 마우스와 키보드를 사용하려면 X 서버에 XTEST 확장 기능이 있어야 합니다. 관리자에게 켜 달라고 요청하거나 보기 전용을 선택해 주세요.</translation>
+    </message>
 </context>
 </TS>
