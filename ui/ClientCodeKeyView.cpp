@@ -86,7 +86,7 @@ void ClientCodeKeyView::paintEvent(QPaintEvent*)
         painter.setPen(active ? QPen(accent, 2) : QPen(QColor(0xc5, 0xcb, 0xd6), 1));
         painter.setBrush(active ? QColor(accent.red(), accent.green(), accent.blue(), 24) : QColor(0xf6, 0xf7, 0xf9));
         painter.drawRoundedRect(boxRect, kRadius - 2, kRadius - 2);
-        painter.setPen(QColor(0x1d, 0x23, 0x2f));
+        painter.setPen(isEnabled() ? QColor(0x1d, 0x23, 0x2f) : QColor(0x6b, 0x72, 0x80));
         painter.drawText(boxRect, Qt::AlignCenter, code_.mid(index, 1));
         x += box.width() + (index == 2 ? kGroupGap : kSpacing);
     }

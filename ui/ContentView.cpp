@@ -262,7 +262,7 @@ QWidget* ContentView::buildEnding()
     column->addWidget(endingNotice_);
     reconnectButton_ = new QPushButton(ending);
     reconnectButton_->setObjectName(QStringLiteral("primary"));
-    reconnectButton_->setMinimumHeight(36);
+    reconnectButton_->setMinimumSize(200, 36);
     reconnectButton_->setStyleSheet(primaryButton_->styleSheet());
     column->addWidget(reconnectButton_, 0, Qt::AlignHCenter);
     endingHint_ = wrappedLabel(ending);
@@ -310,11 +310,11 @@ void ContentView::refresh()
         reconnectButton_->setVisible(!removing);
         endingHint_->setText(text(removing ? "common.please_wait" : "ending.reconnect_hint"));
         endingStatus_->setText(model_.statusMessage());
-        pages_->setCurrentWidget(ending_);
+        showPage(ending_);
         emit layoutChanged();
         return;
     }
-    pages_->setCurrentWidget(form_);
+    showPage(form_);
 
     QStringList codes;
     const auto viewers = model_.verifiedViewers();
@@ -356,6 +356,16 @@ void ContentView::refresh()
     }
     loginItem_->setVisible(model_.recoveryStartupNeedsApproval());
     emit layoutChanged();
+}
+
+// The page not shown takes no room: the window is as tall as the page it shows needs.
+void ContentView::showPage(QWidget* page)
+{
+    for (QWidget* each : {form_, ending_}) {
+        each->setSizePolicy(each == page ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                            each == page ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    }
+    pages_->setCurrentWidget(page);
 }
 
 int ContentView::preferredHeight() const

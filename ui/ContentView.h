@@ -48,6 +48,7 @@ private:
     QString text(std::string_view key) const;
     void retranslate();
     void refresh();
+    void showPage(QWidget* page);
 
     // The code entry's requests.
     void onDigit(char32_t digit);
