@@ -37,6 +37,7 @@ public:
 
     ClientModel& model() { return *model_; }
     Preferences& preferences() { return *preferences_; }
+    Scheduler& scheduler() { return *scheduler_; }
 
 private:
     Options options_;

@@ -1,191 +1,146 @@
-// The doorwarden front-end. It answers for the client's build, its language choice and its
-// diagnostics, and with --headless runs a support session without windows.
+// doorwarden: the client's windows on the desktop. Every other run (--headless, the answers, no
+// display) goes to doorwarden-headless, which links no widget code.
 
 #include "app/ClientApplication.h"
-#include "app/HeadlessFrontEnd.h"
+#include "app/FrontEndCommandLine.h"
+#include "app/SingleInstanceGuard.h"
 #include "app/TerminationSignals.h"
 #include "platform/ClientBuildConfig.h"
-#include "platform/ClientDiagnosticLog.h"
-#include "platform/linux/QSettingsPreferences.h"
-#include "relay/ClientRelayConnection.h"
-#include "relay/RelayTlsConfiguration.h"
-#include "localization/ClientLanguage.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/X11WorkspaceHints.h"
 #include "localization/ClientLocalization.h"
+#include "ui/ClientMainWindow.h"
+#include "ui/ClientWidgetStyle.h"
 
-#include <QCommandLineParser>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStandardPaths>
 #include <QTextStream>
 
-#include <QUrl>
 
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <memory>
-#include <optional>
+
+#include <unistd.h>
 
 using namespace doorwarden;
 
 namespace {
 
-int fail(const QString& message)
+// The autostart folder that holds the login item (the user's, or under --state-dir).
+QString autostartFolder(const QString& stateFolder)
 {
-    QTextStream(stderr) << "doorwarden: " << message << "\nTry 'doorwarden --help'.\n";
-    return 2;
+    if (!stateFolder.isEmpty()) {
+        return QDir(stateFolder).filePath(QStringLiteral("autostart"));
+    }
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)).filePath(QStringLiteral("autostart"));
 }
 
-// Runs a session without windows until it is over; the process's exit status.
-int runHeadless(const QCommandLineParser& parser, const QSslConfiguration& tls, const QString& relay)
+// Runs the client with its windows until the application ends; the process's exit status.
+int runWindowed(const FrontEndCommandLine& commandLine)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const QString stateFolder = parser.value(QStringLiteral("state-dir"));
-
-    // A restart at login resumes the session with the same relay and folders.
-    QStringList autostartArguments{QStringLiteral("--headless")};
-    for (const char* option : {"relay", "ca-file", "state-dir"}) {
-        const QString name = QString::fromLatin1(option);
-        if (parser.isSet(name)) {
-            autostartArguments << QStringLiteral("--") + name << parser.value(name);
-        }
+    const QString stateFolder = commandLine.value(QStringLiteral("state-dir"));
+    SingleInstanceGuard instance(stateFolder.isEmpty() ? QStringLiteral("default") : QDir(stateFolder).absolutePath());
+    if (instance.isSecondary()) {
+        QTextStream(stdout) << "doorwarden: already running; its window was brought forward\n";
+        return 0;
     }
+    auto& application = *qobject_cast<QApplication*>(QCoreApplication::instance());
+    applyClientWidgetStyle(application);
+    QApplication::setQuitOnLastWindowClosed(false); // the support bar is a window too: the main window decides
 
-    HeadlessFrontEnd* frontEnd = nullptr;
-    ClientApplication application({
-        .relayEndpoint = relay,
-        .tls = tls,
+    // An alert open when the application ends keeps it until the customer has read it.
+    QPointer<QMessageBox> openAlert;
+    const auto quit = [&openAlert] {
+        if (openAlert) {
+            QObject::connect(openAlert, &QMessageBox::finished, qApp, &QCoreApplication::quit);
+        } else {
+            QCoreApplication::quit();
+        }
+    };
+    ClientApplication client({
+        .relayEndpoint = commandLine.relay(),
+        .tls = commandLine.tls(),
         .stateFolder = stateFolder,
-        .autostartArguments = autostartArguments,
-        .terminate = [&frontEnd] { frontEnd->applicationTerminated(); },
+        .autostartArguments = commandLine.autostartArguments(false),
+        .terminate = quit,
         .showAlert =
-            [&err](const QString& title, const QString& message, const QString&) {
-                err << title << ": " << message << '\n';
-                err.flush();
+            [&openAlert](const QString& title, const QString& message, const QString& button) {
+                auto* box = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::NoButton);
+                box->addButton(button, QMessageBox::AcceptRole);
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                openAlert = box;
+                box->open();
             },
     });
-    application.model().setApprovesAllViewers(parser.isSet(QStringLiteral("approve-all-viewers")));
-    HeadlessFrontEnd headless(application.model(), out, err);
-    frontEnd = &headless;
+    ClientMainWindow window(client.model(), ClientLocalization::bundled(),
+                            {
+                                .scheduler = client.scheduler(),
+                                .clock = SystemClock::instance(),
+                                .terminate = quit,
+                                .openLoginItemSettings =
+                                    [stateFolder] {
+                                        const QString folder = autostartFolder(stateFolder);
+                                        QDir().mkpath(folder);
+                                        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+                                    },
+                                .showOnAllWorkspaces =
+                                    [](QWidget& widget) {
+                                        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+                                        showOnAllWorkspaces(x11 ? x11->connection() : nullptr,
+                                                            static_cast<std::uint32_t>(widget.winId()));
+                                    },
+                            });
+    QObject::connect(&instance, &SingleInstanceGuard::activationRequested, &window, &ClientMainWindow::bringForward);
+    // The close coordinator has let the close through: nothing runs that needs the window.
+    QObject::connect(&window, &ClientMainWindow::closed, qApp, quit);
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &headless, [&headless] { headless.terminate(); });
-
-    std::optional<int> exitStatus;
-    QObject::connect(&headless, &HeadlessFrontEnd::finished, [&exitStatus](int status) {
-        exitStatus = status;
-        QCoreApplication::exit(status);
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&client, quit] {
+        client.model().endSupportForTermination(quit);
     });
-    const QString code = parser.value(QStringLiteral("code"));
-    headless.start(parser.isSet(QStringLiteral("code")) ? std::optional(code) : std::nullopt,
-                   parser.isSet(QStringLiteral("view-only")));
-    if (!exitStatus) { // it may finish before the loop runs: a bad code, nothing to resume
-        QCoreApplication::exec();
-    }
-    return exitStatus.value_or(0);
+    window.show();
+    return QApplication::exec();
+}
+
+// Hands the run to doorwarden-headless, beside this program, with the same arguments; returns
+// only when that cannot start.
+int runWithoutWindows(char* argv[])
+{
+    std::array<char, 4096> self{};
+    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    const QString folder = length > 0 ? QFileInfo(QString::fromLocal8Bit(self.data(), length)).absolutePath() : QString();
+    const QByteArray program = QFile::encodeName(QDir(folder).filePath(QStringLiteral("doorwarden-headless")));
+    execv(program.constData(), argv);
+    return FrontEndCommandLine::fail(QStringLiteral("cannot start %1: %2")
+                                         .arg(QString::fromLocal8Bit(program), QString::fromLocal8Bit(strerror(errno))));
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    FrontEndCommandLine commandLine(arguments);
+    if (commandLine.action(!qEnvironmentVariableIsEmpty("DISPLAY")) != FrontEndCommandLine::Action::windows) {
+        return runWithoutWindows(argv);
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb"); // X11 even in a Wayland session: what the client shares
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("doorwarden"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(build::kVersionText));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Doorwarden remote-support client"));
-    parser.addHelpOption();
-    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
-    const QCommandLineOption stateDirOption(
-        QStringLiteral("state-dir"), QStringLiteral("Keep preferences in <dir> instead of the user's config folder."),
-        QStringLiteral("dir"));
-    const QCommandLineOption languageOption(QStringLiteral("language"),
-                                            QStringLiteral("Choose the interface language (ko or en) and keep it."),
-                                            QStringLiteral("code"));
-    const QCommandLineOption diagnosticsOption(QStringLiteral("diagnostics"),
-                                               QStringLiteral("Print the diagnostic report and exit."));
-    const QCommandLineOption headlessOption(QStringLiteral("headless"),
-                                            QStringLiteral("Run a support session without windows, printing each "
-                                                           "state and status; resumes a stored session when no "
-                                                           "--code is given."));
-    const QCommandLineOption codeOption(QStringLiteral("code"), QStringLiteral("The six-digit support code."),
-                                        QStringLiteral("digits"));
-    const QCommandLineOption relayOption(QStringLiteral("relay"),
-                                         QStringLiteral("The relay to use (scheme, host and port), e.g. "
-                                                        "wss://127.0.0.1:8443."),
-                                         QStringLiteral("url"));
-    const QCommandLineOption caFileOption(QStringLiteral("ca-file"),
-                                          QStringLiteral("Also trust the CA certificate in this PEM file."),
-                                          QStringLiteral("path"));
-    const QCommandLineOption viewOnlyOption(QStringLiteral("view-only"),
-                                            QStringLiteral("Let the viewer watch without controlling."));
-    const QCommandLineOption approveAllOption(
-        QStringLiteral("approve-all-viewers"),
-        QStringLiteral("Approve every further viewer that asks to join, without asking (scripts, tests)."));
-    parser.addOptions({versionOption, stateDirOption, languageOption, diagnosticsOption, headlessOption, codeOption,
-                       relayOption, caFileOption, viewOnlyOption, approveAllOption});
-    if (!parser.parse(QCoreApplication::arguments())) {
-        return fail(parser.errorText());
+    if (const auto problem = commandLine.prepare(false)) {
+        return FrontEndCommandLine::fail(*problem);
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
-    }
-    if (parser.isSet(versionOption)) {
-        QTextStream(stdout) << build::kVersionText << '\n';
-        return 0;
-    }
-
-    ClientDiagnosticLog& log = ClientDiagnosticLog::shared();
-    if (parser.isSet(diagnosticsOption)) {
-        QTextStream(stdout) << QString::fromStdString(log.diagnosticSnapshot()) << '\n';
-        return 0;
-    }
-
-    auto preferences = parser.isSet(stateDirOption) ? std::make_unique<QSettingsPreferences>(parser.value(stateDirOption))
-                                                    : std::make_unique<QSettingsPreferences>();
-    if (parser.isSet(languageOption)) {
-        const QString code = parser.value(languageOption);
-        const auto chosen = languageFromRawValue(code.toStdString());
-        if (!chosen) {
-            return fail(QStringLiteral("unknown language '%1' (choose ko or en)").arg(code));
-        }
-        storeLanguage(*preferences, *chosen);
-    }
-
-    const bool headless = parser.isSet(headlessOption);
-    for (const auto* sessionOption : {&codeOption, &relayOption, &caFileOption, &viewOnlyOption, &approveAllOption}) {
-        if (!headless && parser.isSet(*sessionOption)) {
-            return fail(QStringLiteral("--%1 needs --headless").arg(sessionOption->names().constFirst()));
-        }
-    }
-    if (headless) {
-        const QString relay = parser.isSet(relayOption) ? parser.value(relayOption)
-                                                        : QString::fromLatin1(build::kRelayEndpoint);
-        const QUrl relayUrl(relay, QUrl::StrictMode);
-        if (!relayUrl.isValid() || (relayUrl.scheme() != QLatin1String("wss") && relayUrl.scheme() != QLatin1String("ws")) ||
-            relayUrl.host().isEmpty()) {
-            return fail(QStringLiteral("'%1' is not a relay address (wss://host:port)").arg(relay));
-        }
-        if (relayUrl.scheme() == QLatin1String("ws") && !ClientRelayConnection::isLoopbackHost(relayUrl.host())) {
-            return fail(QStringLiteral("'%1' is not encrypted: plain ws:// is only for a relay on this machine "
-                                       "(localhost, 127.0.0.1, ::1); use wss://")
-                            .arg(relay));
-        }
-        QString tlsError;
-        const auto tls = RelayTlsConfiguration::make(parser.value(caFileOption), &tlsError);
-        if (!tls) {
-            return fail(tlsError);
-        }
-        preferences.reset(); // the application keeps its own
-        return runHeadless(parser, *tls, relay);
-    }
-
-    const ClientLanguage language = currentLanguage(*preferences);
-    const ClientLocalization& texts = ClientLocalization::bundled();
-    QTextStream out(stdout);
-    out << "Doorwarden " << build::kDisplayVersion << '\n';
-    out << texts.localizedText("language.label", language) << ": " << texts.localizedText("language.name", language)
-        << '\n';
-    out << texts.localizedText("status.enter_code", language) << '\n';
-    return 0;
+    return runWindowed(commandLine);
 }

@@ -27,10 +27,13 @@ out=$("$client" --state-dir "$state" --language fr 2>&1); status=$?
 check "an unknown language fails" test "$status" -eq 2
 check "the message names the choices" grep -q "ko or en" <<<"$out"
 
-out=$("$client" --state-dir "$state")
+# Without a display the windows cannot open: it says so, in the chosen language's terms too.
+out=$(DISPLAY= "$client" --state-dir "$state" 2>"$state/err"); status=$?
 check "Korean is the default" grep -q "한국어" <<<"$out"
-"$client" --state-dir "$state" --language en >/dev/null
-out=$("$client" --state-dir "$state")
+check "no display: status 2" test "$status" -eq 2
+check "no display: says why" grep -q "no X display" "$state/err"
+DISPLAY= "$client" --state-dir "$state" --language en >/dev/null 2>&1
+out=$(DISPLAY= "$client" --state-dir "$state" 2>/dev/null)
 check "the English choice is kept" grep -q "English" <<<"$out"
 check "the choice is stored under its key" grep -q "Doorwarden.ClientLanguage=en" "$state/doorwarden.ini"
 
