@@ -25,7 +25,7 @@ ClientApplication::ClientApplication(Options options)
     : options_(std::move(options))
     , scheduler_(std::make_unique<QtScheduler>())
     , threads_(std::make_unique<ThreadContext>(*scheduler_))
-    , environment_(std::make_unique<LinuxSessionEnvironment>())
+    , environment_(std::make_unique<LinuxSessionEnvironment>(std::string(), &threads_->audio()))
     , permissionProbe_(std::make_unique<X11PermissionProbe>())
 {
     ClientDiagnosticLog& log = ClientDiagnosticLog::shared();

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxSessionEnvironment.h"
 
+#include "platform/linux/PulseSystemAudioCapturer.h"
 #include "platform/linux/UnavailableClipboard.h"
 #include "platform/linux/UnavailableSystemAudioCapturer.h"
 #include "platform/linux/XcbCursorMonitor.h"
@@ -8,8 +9,9 @@
 
 namespace doorwarden {
 
-LinuxSessionEnvironment::LinuxSessionEnvironment(std::string display)
+LinuxSessionEnvironment::LinuxSessionEnvironment(std::string display, TaskRunner* audio)
     : display_(std::move(display))
+    , audio_(audio)
 {
 }
 
@@ -30,7 +32,10 @@ std::unique_ptr<InputInjector> LinuxSessionEnvironment::createInputInjector()
 
 std::unique_ptr<SystemAudioCapturer> LinuxSessionEnvironment::createSystemAudioCapturer()
 {
-    return std::make_unique<UnavailableSystemAudioCapturer>();
+    if (!audio_) {
+        return std::make_unique<UnavailableSystemAudioCapturer>();
+    }
+    return std::make_unique<PulseSystemAudioCapturer>(*audio_);
 }
 
 std::unique_ptr<Clipboard> LinuxSessionEnvironment::createClipboard()

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "support/EventLoopWait.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+
+namespace doorwarden {
+
+// A private PulseAudio daemon for one test: its own runtime folder and socket, a null sink
+// "speakers" as the default, no exit when idle. `server()` is empty when it did not start. Sound
+// comes from PulseAudio's own module-sine (loaded with control()): short clips played with pacat
+// into a null sink were heard as silence now and then.
+class PulseAudioServer {
+public:
+    PulseAudioServer()
+    {
+        const QString config = folder_.filePath(QStringLiteral("default.pa"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly)) {
+            return;
+        }
+        file.write(QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
+                                  "load-module module-null-sink sink_name=speakers\n"
+                                  "set-default-sink speakers\n")
+                       .arg(folder_.filePath(QStringLiteral("native")))
+                       .toUtf8());
+        file.close();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_.path());
+        environment.insert(QStringLiteral("HOME"), folder_.path());
+        daemon_.setProcessEnvironment(environment);
+        daemon_.setStandardOutputFile(QProcess::nullDevice());
+        daemon_.setStandardErrorFile(QProcess::nullDevice());
+        daemon_.start(QStringLiteral("pulseaudio"),
+                      {QStringLiteral("-n"), QStringLiteral("-F"), config, QStringLiteral("--daemonize=no"),
+                       QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                       QStringLiteral("--disable-shm=yes")});
+        const QString address = QStringLiteral("unix:") + folder_.filePath(QStringLiteral("native"));
+        if (spinUntil([&] { return daemon_.state() == QProcess::NotRunning || control({QStringLiteral("info")}); })) {
+            if (daemon_.state() == QProcess::Running) {
+                server_ = address;
+            }
+        }
+    }
+
+    ~PulseAudioServer()
+    {
+        daemon_.terminate();
+        if (!daemon_.waitForFinished(5000)) {
+            daemon_.kill();
+            daemon_.waitForFinished(5000);
+        }
+    }
+
+    const QString& server() const { return server_; }
+
+    // Runs pactl against this server, its output discarded; true when it succeeded.
+    bool control(const QStringList& arguments) const
+    {
+        QProcess pactl;
+        pactl.setStandardOutputFile(QProcess::nullDevice());
+        pactl.setStandardErrorFile(QProcess::nullDevice());
+        pactl.start(QStringLiteral("pactl"),
+                    QStringList{QStringLiteral("--server=unix:") + folder_.filePath(QStringLiteral("native"))} + arguments);
+        return pactl.waitForFinished(10'000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
+    }
+
+private:
+    QTemporaryDir folder_;
+    QProcess daemon_;
+    QString server_;
+};
+
+} // namespace doorwarden
