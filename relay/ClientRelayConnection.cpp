@@ -369,8 +369,13 @@ void ClientRelayConnection::relayDispatch(const RelayMessage& message)
         if (!inner) {
             return;
         }
-        const auto decoded = RelayMessageCodec::decode(std::span<const std::uint8_t>(inner.value()));
+        auto decoded = RelayMessageCodec::decode(std::span<const std::uint8_t>(inner.value()));
         if (decoded) {
+            // A viewer's encrypted message does not name its sender; the relay names it on the
+            // envelope, as it does for plain messages.
+            if (!decoded->viewerName) {
+                decoded->viewerName = message.viewerName;
+            }
             applicationDispatch(*decoded, Origin::secured);
         }
         return;

@@ -1824,6 +1824,44 @@ TEST(ClientRelayConnectionAudioTest, SubscriptionAndFrameRateWorkEncryptedAndBef
               (std::vector<FakeCaptureRecord::SystemAudio>{{true, "high"}, {false, "automatic"}}));
 }
 
+// Encrypted subscriptions name no sender inside; the relay's name on the envelope counts.
+TEST(ClientRelayConnectionAudioTest, EncryptedSubscriptionsAreTheEnvelopesViewers)
+{
+    Harness h;
+    h.start();
+    h.secure();
+    auto& capture = h.captures.last();
+    const auto subscribe = [&](const char* viewer, bool enabled, const char* quality) {
+        auto envelope = h.sealed(message(Type::audioSubscribe, [&](RelayMessage& m) {
+            m.audioSubscription = ClientAudioSubscriptionPayload{enabled, quality};
+        }));
+        envelope.viewerName = viewer;
+        h.deliver(envelope);
+    };
+    subscribe("Anna", true, "data_saver");
+    subscribe("Ben", true, "maximum");
+    EXPECT_EQ(capture.systemAudio.back(), (FakeCaptureRecord::SystemAudio{true, "maximum"}));
+    EXPECT_EQ(h.connection->audioSubscriptions().count(), 2u) << "two viewers, not one \"viewer\"";
+    subscribe("Ben", false, "maximum");
+    EXPECT_EQ(capture.systemAudio.back(), (FakeCaptureRecord::SystemAudio{true, "data_saver"}));
+    h.take();
+    capture.hooks.audioFrame(audioFrame(1));
+    h.scheduler.runUntilIdle();
+    const auto sent = h.take();
+    ASSERT_EQ(sent.inner.size(), 1u);
+    EXPECT_EQ(sent.inner[0].targetViewerIds, std::vector<std::string>{"Anna"});
+
+    // A name inside the message stays its own.
+    auto named = h.sealed(message(Type::audioSubscribe, [](RelayMessage& m) {
+        m.viewerName = "Cleo";
+        m.audioSubscription = ClientAudioSubscriptionPayload{true, "high"};
+    }));
+    named.viewerName = "Anna";
+    h.deliver(named);
+    EXPECT_EQ(h.connection->audioSubscriptions().count(), 2u);
+    EXPECT_EQ(capture.systemAudio.back(), (FakeCaptureRecord::SystemAudio{true, "high"}));
+}
+
 TEST(ClientRelayConnectionAudioTest, AtMostFourVoiceFramesAreInFlight)
 {
     Harness h;
