@@ -1,7 +1,6 @@
 #include "app/SingleInstanceGuard.h"
 
 #include <QCryptographicHash>
-#include <QLocalSocket>
 
 #include <unistd.h>
 
@@ -9,32 +8,52 @@ namespace doorwarden {
 
 namespace {
 
-constexpr int kAnswerMilliseconds = 1000;
+QString socketName(const QString& key)
+{
+    const QByteArray digest = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("doorwarden-%1-%2").arg(getuid()).arg(QString::fromLatin1(digest));
+}
 
 } // namespace
 
 SingleInstanceGuard::SingleInstanceGuard(const QString& key, QObject* parent)
     : QObject(parent)
+    , name_(socketName(key))
 {
-    const QString name = QStringLiteral("doorwarden-%1-%2")
-                             .arg(getuid())
-                             .arg(QString::fromLatin1(
-                                 QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16)));
-    // A start-up check, before any window or session exists: waiting here re-enters nothing.
-    QLocalSocket probe;
-    probe.connectToServer(name);
-    if (probe.waitForConnected(kAnswerMilliseconds)) {
-        probe.disconnectFromServer();
-        secondary_ = true;
-        return;
-    }
+    // Queued: a local socket may answer inside connectToServer(), and the outcome belongs to the
+    // event loop (an exit asked for before it runs would be lost).
+    // Someone listens: the connection itself is the request to come forward.
+    connect(
+        &probe_, &QLocalSocket::connected, this,
+        [this] {
+            probe_.disconnectFromServer();
+            emit anotherIsRunning();
+        },
+        Qt::QueuedConnection);
+    // Nobody listens (no socket, or one left behind by an instance that crashed).
+    connect(
+        &probe_, &QLocalSocket::errorOccurred, this,
+        [this] {
+            if (!server_) {
+                listen();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void SingleInstanceGuard::claim()
+{
+    probe_.connectToServer(name_);
+}
+
+void SingleInstanceGuard::listen()
+{
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(name)) {
-        QLocalServer::removeServer(name); // left behind by an instance that crashed
-        server_->listen(name);
+    if (!server_->listen(name_)) {
+        QLocalServer::removeServer(name_);
+        server_->listen(name_);
     }
-    // A connection is the request: nothing is read from it.
     connect(server_.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             socket->disconnectFromServer();
@@ -42,6 +61,7 @@ SingleInstanceGuard::SingleInstanceGuard(const QString& key, QObject* parent)
             emit activationRequested();
         }
     });
+    emit claimed();
 }
 
 } // namespace doorwarden

@@ -27,6 +27,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <unistd.h>
@@ -44,69 +45,89 @@ QString autostartFolder(const QString& stateFolder)
     return QDir(QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)).filePath(QStringLiteral("autostart"));
 }
 
-// Runs the client with its windows until the application ends; the process's exit status.
-int runWindowed(const FrontEndCommandLine& commandLine)
+// The client and its window, made once this is the one instance.
+struct WindowedClient {
+    std::unique_ptr<ClientApplication> client;
+    std::unique_ptr<ClientMainWindow> window; // goes before the client it shows
+    std::unique_ptr<TerminationSignals> terminationSignals;
+};
+
+void openWindows(WindowedClient& windowed, const FrontEndCommandLine& commandLine,
+                 const std::function<void()>& quit, const std::function<void(QMessageBox*)>& keepAlert)
 {
     const QString stateFolder = commandLine.value(QStringLiteral("state-dir"));
-    SingleInstanceGuard instance(stateFolder.isEmpty() ? QStringLiteral("default") : QDir(stateFolder).absolutePath());
-    if (instance.isSecondary()) {
-        QTextStream(stdout) << "doorwarden: already running; its window was brought forward\n";
-        return 0;
-    }
-    auto& application = *qobject_cast<QApplication*>(QCoreApplication::instance());
-    applyClientWidgetStyle(application);
-    QApplication::setQuitOnLastWindowClosed(false); // the support bar is a window too: the main window decides
-
-    // An alert open when the application ends keeps it until the customer has read it.
-    QPointer<QMessageBox> openAlert;
-    const auto quit = [&openAlert] {
-        if (openAlert) {
-            QObject::connect(openAlert, &QMessageBox::finished, qApp, &QCoreApplication::quit);
-        } else {
-            QCoreApplication::quit();
-        }
-    };
-    ClientApplication client({
+    windowed.client = std::make_unique<ClientApplication>(ClientApplication::Options{
         .relayEndpoint = commandLine.relay(),
         .tls = commandLine.tls(),
         .stateFolder = stateFolder,
         .autostartArguments = commandLine.autostartArguments(false),
         .terminate = quit,
         .showAlert =
-            [&openAlert](const QString& title, const QString& message, const QString& button) {
+            [keepAlert](const QString& title, const QString& message, const QString& button) {
                 auto* box = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::NoButton);
                 box->addButton(button, QMessageBox::AcceptRole);
                 box->setAttribute(Qt::WA_DeleteOnClose);
-                openAlert = box;
+                keepAlert(box);
                 box->open();
             },
     });
-    ClientMainWindow window(client.model(), ClientLocalization::bundled(),
-                            {
-                                .scheduler = client.scheduler(),
-                                .clock = SystemClock::instance(),
-                                .terminate = quit,
-                                .openLoginItemSettings =
-                                    [stateFolder] {
-                                        const QString folder = autostartFolder(stateFolder);
-                                        QDir().mkpath(folder);
-                                        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-                                    },
-                                .showOnAllWorkspaces =
-                                    [](QWidget& widget) {
-                                        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-                                        showOnAllWorkspaces(x11 ? x11->connection() : nullptr,
-                                                            static_cast<std::uint32_t>(widget.winId()));
-                                    },
-                            });
-    QObject::connect(&instance, &SingleInstanceGuard::activationRequested, &window, &ClientMainWindow::bringForward);
+    ClientApplication& client = *windowed.client;
+    windowed.window = std::make_unique<ClientMainWindow>(
+        client.model(), ClientLocalization::bundled(),
+        ClientMainWindow::Options{
+            .scheduler = client.scheduler(),
+            .clock = SystemClock::instance(),
+            .terminate = quit,
+            .openLoginItemSettings =
+                [stateFolder] {
+                    const QString folder = autostartFolder(stateFolder);
+                    QDir().mkpath(folder);
+                    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+                },
+            .showOnAllWorkspaces =
+                [](QWidget& widget) {
+                    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+                    showOnAllWorkspaces(x11 ? x11->connection() : nullptr, static_cast<std::uint32_t>(widget.winId()));
+                },
+        });
     // The close coordinator has let the close through: nothing runs that needs the window.
-    QObject::connect(&window, &ClientMainWindow::closed, qApp, quit);
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, [&client, quit] {
-        client.model().endSupportForTermination(quit);
+    QObject::connect(windowed.window.get(), &ClientMainWindow::closed, qApp, quit);
+    windowed.terminationSignals = std::make_unique<TerminationSignals>();
+    QObject::connect(windowed.terminationSignals.get(), &TerminationSignals::received, windowed.window.get(),
+                     [&client, quit] { client.model().endSupportForTermination(quit); });
+    windowed.window->show();
+}
+
+// Runs the client with its windows until the application ends; the process's exit status.
+int runWindowed(const FrontEndCommandLine& commandLine)
+{
+    auto& application = *qobject_cast<QApplication*>(QCoreApplication::instance());
+    applyClientWidgetStyle(application);
+    QApplication::setQuitOnLastWindowClosed(false); // the support bar is a window too: the main window decides
+
+    // An alert open when the application ends keeps it until the customer has read it.
+    QPointer<QMessageBox> openAlert;
+    const std::function<void()> quit = [&openAlert] {
+        if (openAlert) {
+            QObject::connect(openAlert, &QMessageBox::finished, qApp, &QCoreApplication::quit);
+        } else {
+            QCoreApplication::quit();
+        }
+    };
+
+    const QString stateFolder = commandLine.value(QStringLiteral("state-dir"));
+    SingleInstanceGuard instance(stateFolder.isEmpty() ? QStringLiteral("default") : QDir(stateFolder).absolutePath());
+    WindowedClient windowed;
+    QObject::connect(&instance, &SingleInstanceGuard::anotherIsRunning, [] {
+        QTextStream(stdout) << "doorwarden: already running; its window was brought forward\n";
+        QCoreApplication::exit(0);
     });
-    window.show();
+    QObject::connect(&instance, &SingleInstanceGuard::claimed, [&] {
+        openWindows(windowed, commandLine, quit, [&openAlert](QMessageBox* box) { openAlert = box; });
+        QObject::connect(&instance, &SingleInstanceGuard::activationRequested, windowed.window.get(),
+                         &ClientMainWindow::bringForward);
+    });
+    instance.claim();
     return QApplication::exec();
 }
 
