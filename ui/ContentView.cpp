@@ -290,7 +290,8 @@ void ContentView::retranslate()
     loginItemText_->setText(text("recovery.login_item_notice"));
     loginItemButton_->setText(text("action.open_settings"));
     languageLabel_->setText(text("language.label"));
-    language_->setCurrentIndex(model_.language() == ClientLanguage::korean ? 0 : 1);
+    const auto chosen = std::find(kClientLanguages.begin(), kClientLanguages.end(), model_.language());
+    language_->setCurrentIndex(static_cast<int>(chosen - kClientLanguages.begin()));
     reconnectButton_->setText(text("ending.reconnect"));
 }
 

@@ -6,6 +6,7 @@
 #include "platform/linux/XcbInputInjector.h"
 #include "support/Program.h"
 #include "support/RelayProcess.h"
+#include "support/ScreenImages.h"
 #include "support/XvfbServer.h"
 
 #include <QDir>
@@ -25,9 +26,7 @@ const QString kCode = QStringLiteral("482913");
 
 QImage screenshotOf(const QString& display)
 {
-    XcbTestClient client(display);
-    const ScreenFrame frame = client.screenshot();
-    return QImage(frame.pixels.data(), frame.width, frame.height, frame.stride, QImage::Format_RGB32).copy();
+    return imageOf(XcbTestClient(display).screenshot());
 }
 
 class DesktopWindowTest : public ::testing::Test {
@@ -117,9 +116,7 @@ TEST_F(DesktopWindowTest, TheCustomerTypesTheCodeSupportRunsUnderTheBarAndTheCli
         return dark > 190;
     };
     EXPECT_TRUE(spinUntil(barShown, 5s)) << "no support bar";
-    const QDir folder(QStringLiteral(DOORWARDEN_SCREENSHOT_DIR));
-    folder.mkpath(QStringLiteral("."));
-    screenshotOf(xvfb.display()).save(folder.filePath(QStringLiteral("desktop-supporting.png")));
+    EXPECT_TRUE(keepScreenshot(screenshotOf(xvfb.display()), QStringLiteral("desktop-supporting.png")));
 
     // A second start brings the running window forward and leaves.
     Program second;

@@ -5,6 +5,7 @@
 
 #include "media/AnnexB.h"
 #include "platform/RandrClient.h"
+#include "support/DecodedPictureOf.h"
 #include "support/Program.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbServer.h"
@@ -76,18 +77,6 @@ public:
         settle();
     }
 };
-
-ViewerVideoDecoder::Picture savedPicture(const QString& path)
-{
-    QImage image(path);
-    image = image.convertToFormat(QImage::Format_RGB32);
-    ViewerVideoDecoder::Picture picture{image.width(), image.height(), {}};
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = image.constScanLine(y);
-        picture.bgrx.insert(picture.bgrx.end(), row, row + image.width() * 4);
-    }
-    return picture;
-}
 
 class ScreenStreamingTest : public ::testing::Test {
 protected:
@@ -210,7 +199,7 @@ TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameAS
     double best = 0;
     double worst = 100;
     for (const auto& frame : still) {
-        const double quality = picturePsnr(screenshot, savedPicture(framePath(frame.frame, "png")));
+        const double quality = picturePsnr(screenshot, decodedPictureOf(QImage(framePath(frame.frame, "png"))));
         best = std::max(best, quality);
         worst = std::min(worst, quality);
     }
@@ -229,7 +218,7 @@ TEST_F(ScreenStreamingTest, TheViewerSeesTheScreenAndAStillScreenSlowsToAFrameAS
     EXPECT_LT(sinceChange.elapsed(), 600) << "the change waited for the still screen's next frame";
     spinFor(300ms);
     const auto changed = decodedSince(beforeChange);
-    EXPECT_GE(picturePsnr(display.screenshot(), savedPicture(framePath(changed.back().frame, "png"))), 30.0);
+    EXPECT_GE(picturePsnr(display.screenshot(), decodedPictureOf(QImage(framePath(changed.back().frame, "png")))), 30.0);
 
     // A requested key frame comes with the next frame. Asked for right after a periodic one (4 s
     // apart on a still screen), a key frame within 2.5 s can only be the requested one. The

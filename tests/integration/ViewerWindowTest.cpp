@@ -6,7 +6,9 @@
 #include "platform/InputRecorder.h"
 #include "platform/linux/XcbInputInjector.h"
 #include "support/Program.h"
+#include "support/DecodedPictureOf.h"
 #include "support/RelayProcess.h"
+#include "support/ScreenImages.h"
 #include "support/XvfbServer.h"
 #include "viewer/PicturePsnr.h"
 
@@ -27,29 +29,6 @@ namespace {
 
 const QString kCode = QStringLiteral("482913");
 using Event = InputRecorder::Event;
-
-QImage imageOf(const ScreenFrame& frame)
-{
-    return QImage(frame.pixels.data(), frame.width, frame.height, frame.stride, QImage::Format_RGB32).copy();
-}
-
-ViewerVideoDecoder::Picture pictureOf(const QImage& image)
-{
-    ViewerVideoDecoder::Picture picture{image.width(), image.height(), {}};
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = image.constScanLine(y);
-        picture.bgrx.insert(picture.bgrx.end(), row, row + image.width() * 4);
-    }
-    return picture;
-}
-
-// Kept with the test run's output for a reviewer to look at.
-void keepScreenshot(const QImage& image, const QString& name)
-{
-    const QDir folder(QStringLiteral(DOORWARDEN_SCREENSHOT_DIR));
-    ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
-    EXPECT_TRUE(image.save(folder.filePath(name), "PNG"));
-}
 
 class ViewerWindowTest : public ::testing::Test {
 protected:
@@ -114,8 +93,8 @@ TEST_F(ViewerWindowTest, TheWindowShowsTheCustomersScreenWithTheCodeAndStatus)
     XcbTestClient customer(customerDisplay.display());
     XcbTestClient agent(agentDisplay.display());
     const QImage window = imageOf(agent.screenshot());
-    keepScreenshot(window, QStringLiteral("viewer-window.png"));
-    const double quality = picturePsnr(customer.screenshot(), pictureOf(window.copy(pictureRect)));
+    EXPECT_TRUE(keepScreenshot(window, QStringLiteral("viewer-window.png")));
+    const double quality = picturePsnr(customer.screenshot(), decodedPictureOf(window.copy(pictureRect)));
     std::printf("the window's picture against the customer's screen: %.2f dB\n", quality);
     EXPECT_GE(quality, 30.0);
 
@@ -181,5 +160,6 @@ TEST_F(ViewerWindowTest, TheAgentsMouseAndKeyboardOverTheWindowReachTheCustomer)
     EXPECT_FALSE(client.waitForLine(QStringLiteral("^state viewerEnding$")).isEmpty());
     EXPECT_FALSE(viewer.waitForLine(QStringLiteral("^closed ")).isEmpty());
     spinFor(200ms); // the window's last paint
-    keepScreenshot(imageOf(XcbTestClient(agentDisplay.display()).screenshot()), QStringLiteral("viewer-window-ended.png"));
+    EXPECT_TRUE(keepScreenshot(imageOf(XcbTestClient(agentDisplay.display()).screenshot()),
+                               QStringLiteral("viewer-window-ended.png")));
 }

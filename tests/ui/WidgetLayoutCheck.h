@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ScreenImages.h"
+
 #include <QAbstractButton>
 #include <QDir>
 #include <QImage>
@@ -56,8 +58,7 @@ inline QStringList layoutProblems(const QWidget& window)
 // Keeps a picture of `widget` in the test run's screenshot folder.
 inline bool keepScreenshot(QWidget& widget, const QString& name)
 {
-    const QDir folder(QStringLiteral(DOORWARDEN_SCREENSHOT_DIR));
-    return folder.mkpath(QStringLiteral(".")) && widget.grab().toImage().save(folder.filePath(name), "PNG");
+    return keepScreenshot(widget.grab().toImage(), name);
 }
 
 } // namespace doorwarden
