@@ -19,11 +19,6 @@ AVSampleFormat libavFormat(AudioSampleFormat format)
     return format == AudioSampleFormat::int16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT;
 }
 
-std::size_t bytesPerSample(AudioSampleFormat format)
-{
-    return format == AudioSampleFormat::int16 ? 2 : 4;
-}
-
 } // namespace
 
 std::unique_ptr<AudioResampler> AudioResampler::create(AudioSampleFormat format, double sampleRate, int channels)
@@ -69,8 +64,7 @@ bool AudioResampler::accepts(const AudioBuffer& buffer) const
 
 bool AudioResampler::convert(const AudioBuffer& buffer, std::vector<float>& left, std::vector<float>& right)
 {
-    const std::size_t needed = buffer.frameCount * static_cast<std::size_t>(buffer.channels) * bytesPerSample(format_);
-    if (!accepts(buffer) || buffer.frameCount == 0 || buffer.bytes.size() < needed ||
+    if (!accepts(buffer) || buffer.frameCount == 0 || !buffer.holdsAllFrames() ||
         buffer.frameCount > static_cast<std::size_t>(std::numeric_limits<int>::max() / 4)) {
         return false;
     }

@@ -113,10 +113,8 @@ void ClientSystemAudioCapture::reset()
 
 void ClientSystemAudioCapture::process(const AudioBuffer& buffer)
 {
-    const std::size_t sampleSize = buffer.format == AudioSampleFormat::int16 ? 2 : 4;
-    if (!enabled_ || buffer.frameCount == 0 || buffer.channels < 1 || buffer.sampleRate <= 0 ||
-        buffer.frameCount > 0xFFFFFFFFU ||
-        buffer.bytes.size() < buffer.frameCount * static_cast<std::size_t>(buffer.channels) * sampleSize) {
+    if (!enabled_ || buffer.frameCount == 0 || buffer.sampleRate <= 0 || buffer.frameCount > 0xFFFFFFFFU ||
+        !buffer.holdsAllFrames()) {
         return;
     }
     ++captureCallbacks_;

@@ -18,6 +18,12 @@ struct AudioBuffer {
     std::size_t frameCount = 0;
     std::vector<std::uint8_t> bytes;
 
+    // Whether `bytes` holds every sample the other fields announce.
+    bool holdsAllFrames() const
+    {
+        return channels > 0 && bytes.size() / bytesPerSample(format) / static_cast<std::size_t>(channels) >= frameCount;
+    }
+
     bool operator==(const AudioBuffer&) const = default;
 };
 
