@@ -20,20 +20,27 @@ int toInt(std::int64_t value)
 
 ClientScreenCapture::ClientScreenCapture(Dependencies dependencies, Hooks hooks)
     : runner_(dependencies.threads.capture())
+    , audioRunner_(dependencies.threads.audio())
     , gate_(std::make_shared<HookGate>())
-    , worker_(std::make_shared<ClientScreenCaptureWorker>(
-          ClientScreenCaptureWorker::Dependencies{dependencies.clock, runner_, dependencies.log,
-                                                  std::move(dependencies.capturer), std::move(dependencies.cursor),
-                                                  std::move(dependencies.makeEncoder)},
-          gated(std::move(hooks), gate_)))
 {
+    Hooks open = gated(std::move(hooks), gate_);
+    audio_ = std::make_shared<ClientSystemAudioWorker>(
+        ClientSystemAudioWorker::Dependencies{dependencies.clock, audioRunner_, dependencies.log,
+                                              std::move(dependencies.systemAudio)},
+        std::move(open.audioFrame));
+    worker_ = std::make_shared<ClientScreenCaptureWorker>(
+        ClientScreenCaptureWorker::Dependencies{dependencies.clock, runner_, dependencies.log,
+                                                std::move(dependencies.capturer), std::move(dependencies.cursor),
+                                                std::move(dependencies.makeEncoder)},
+        std::move(open));
 }
 
 ClientScreenCapture::~ClientScreenCapture()
 {
     stop();
-    // The last reference goes to the runner: the worker and its platform objects end there.
+    // The last references go to the runners: the workers and their platform objects end there.
     runner_.post([worker = std::move(worker_)]() mutable { worker.reset(); });
+    audioRunner_.post([audio = std::move(audio_)]() mutable { audio.reset(); });
 }
 
 RelayCaptureFactory ClientScreenCapture::factory(SessionEnvironment& environment, const ThreadContext& threads,
@@ -41,7 +48,8 @@ RelayCaptureFactory ClientScreenCapture::factory(SessionEnvironment& environment
 {
     return [&environment, &threads, &clock, &log](Hooks hooks) -> std::unique_ptr<RelayCapture> {
         return std::make_unique<ClientScreenCapture>(
-            Dependencies{clock, threads, log, environment.createScreenCapturer(), environment.createCursorMonitor()},
+            Dependencies{clock, threads, log, environment.createScreenCapturer(), environment.createCursorMonitor(),
+                         environment.createSystemAudioCapturer()},
             std::move(hooks));
     };
 }
@@ -65,14 +73,26 @@ RelayCapture::Hooks ClientScreenCapture::gated(Hooks hooks, const std::shared_pt
     return out;
 }
 
+template <typename Worker, typename Work>
+void ClientScreenCapture::post(TaskRunner& runner, const std::shared_ptr<Worker>& worker, Work work)
+{
+    runner.post([weakWorker = std::weak_ptr<Worker>(worker), work = std::move(work)]() mutable {
+        if (const auto alive = weakWorker.lock()) {
+            work(*alive);
+        }
+    });
+}
+
 template <typename Work>
 void ClientScreenCapture::onWorker(Work work)
 {
-    runner_.post([weakWorker = std::weak_ptr<ClientScreenCaptureWorker>(worker_), work = std::move(work)]() mutable {
-        if (const auto worker = weakWorker.lock()) {
-            work(*worker);
-        }
-    });
+    post(runner_, worker_, std::move(work));
+}
+
+template <typename Work>
+void ClientScreenCapture::onAudio(Work work)
+{
+    post(audioRunner_, audio_, std::move(work));
 }
 
 void ClientScreenCapture::start()
@@ -82,6 +102,7 @@ void ClientScreenCapture::start()
         gate_->open = true;
     }
     onWorker([](ClientScreenCaptureWorker& worker) { worker.start(); });
+    onAudio([](ClientSystemAudioWorker& audio) { audio.setStreaming(true); });
 }
 
 void ClientScreenCapture::stop()
@@ -91,6 +112,7 @@ void ClientScreenCapture::stop()
         gate_->open = false;
     }
     onWorker([](ClientScreenCaptureWorker& worker) { worker.stop(); });
+    onAudio([](ClientSystemAudioWorker& audio) { audio.setStreaming(false); });
 }
 
 void ClientScreenCapture::requestKeyFrame()
@@ -126,7 +148,7 @@ void ClientScreenCapture::reportViewerStats(std::int64_t queueDepth, double thro
 
 void ClientScreenCapture::setSystemAudio(bool enabled, const std::string& quality)
 {
-    onWorker([enabled, quality](ClientScreenCaptureWorker& worker) { worker.setSystemAudio(enabled, quality); });
+    onAudio([enabled, quality](ClientSystemAudioWorker& audio) { audio.setSystemAudio(enabled, quality); });
 }
 
 } // namespace doorwarden

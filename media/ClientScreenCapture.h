@@ -1,11 +1,13 @@
 #pragma once
 
 #include "media/ClientScreenCaptureWorker.h"
+#include "media/ClientSystemAudioWorker.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/Clock.h"
 #include "platform/CursorMonitor.h"
 #include "platform/ScreenCapturer.h"
 #include "platform/SessionEnvironment.h"
+#include "platform/SystemAudioCapturer.h"
 #include "platform/ThreadContext.h"
 #include "relay/RelayCapture.h"
 
@@ -15,12 +17,14 @@
 namespace doorwarden {
 
 // The screen capture of a support session, as the relay connection steers it: each call hops
-// to the capture runner, where a ClientScreenCaptureWorker does the work; the hooks are called
-// there. stop() closes the hooks at once (waiting for one that is running), so nothing reaches
-// the connection after it returns, and the work winds down on the runner.
+// to the capture runner, where a ClientScreenCaptureWorker does the work, and the system audio
+// to the audio runner, where a ClientSystemAudioWorker records and encodes while the capture runs
+// and a viewer listens; the hooks are called on those runners. stop() closes the hooks at once
+// (waiting for one that is running), so nothing reaches the connection after it returns, and the
+// work winds down on the runners.
 //
-// Main thread. The worker, the screen source and the cursor monitor are destroyed on the capture
-// runner, after the capture itself.
+// Main thread. The workers and their platform objects are destroyed on their runners, after the
+// capture itself.
 class ClientScreenCapture final : public RelayCapture {
 public:
     struct Dependencies {
@@ -29,6 +33,7 @@ public:
         ClientDiagnosticLog& log;
         std::unique_ptr<ScreenCapturer> capturer;
         std::unique_ptr<CursorMonitor> cursor;
+        std::unique_ptr<SystemAudioCapturer> systemAudio;
         ClientScreenCaptureWorker::EncoderFactory makeEncoder = ClientH264Encoder::create;
     };
 
@@ -37,8 +42,8 @@ public:
     ClientScreenCapture(const ClientScreenCapture&) = delete;
     ClientScreenCapture& operator=(const ClientScreenCapture&) = delete;
 
-    // Makes captures from `environment`'s screen source and cursor monitor, on `threads`. All
-    // four must outlive the captures it makes.
+    // Makes captures from `environment`'s screen source, cursor monitor and system audio, on
+    // `threads`. All four must outlive the captures it makes.
     static RelayCaptureFactory factory(SessionEnvironment& environment, const ThreadContext& threads,
                                        const Clock& clock, ClientDiagnosticLog& log);
 
@@ -58,12 +63,18 @@ private:
     };
 
     static Hooks gated(Hooks hooks, const std::shared_ptr<HookGate>& gate);
+    template <typename Worker, typename Work>
+    static void post(TaskRunner& runner, const std::shared_ptr<Worker>& worker, Work work);
     template <typename Work>
     void onWorker(Work work);
+    template <typename Work>
+    void onAudio(Work work);
 
     TaskRunner& runner_;
+    TaskRunner& audioRunner_;
     const std::shared_ptr<HookGate> gate_;
     std::shared_ptr<ClientScreenCaptureWorker> worker_;
+    std::shared_ptr<ClientSystemAudioWorker> audio_;
 };
 
 } // namespace doorwarden

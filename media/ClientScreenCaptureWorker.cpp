@@ -132,13 +132,6 @@ void ClientScreenCaptureWorker::recordViewerStats(int currentQueueDepth, int max
                                            frameMilliseconds, actualFps));
 }
 
-void ClientScreenCaptureWorker::setSystemAudio(bool enabled, const std::string& /*quality*/)
-{
-    // The system audio of this desktop comes from its own source, not from the screen's: there
-    // is no capture configuration to change, only the choice to keep.
-    capturesSystemAudio_ = enabled;
-}
-
 void ClientScreenCaptureWorker::applyState(const std::optional<ClientAdaptiveVideoControllerState>& state)
 {
     if (!state) {

@@ -70,7 +70,7 @@ public:
     // screen source is logged and leaves nothing behind, so a later start tries again.
     void start();
     // Ends capturing: the tick stops, the encoder is drained and released, the source stops.
-    // The controller, the pacing times and the audio choice are kept.
+    // The controller and the pacing times are kept.
     void stop();
 
     void requestKeyFrame();
@@ -78,7 +78,6 @@ public:
     void recordTransportSample(int queuedFrames, double sendMilliseconds);
     void recordViewerStats(int currentQueueDepth, int maxQueueDepth, int droppedFrames, int surfaceDrops,
                            double frameMilliseconds, double actualFps);
-    void setSystemAudio(bool enabled, const std::string& quality);
 
 private:
     void tick();
@@ -119,7 +118,6 @@ private:
     std::uint64_t displayLayoutSerial_ = 0;
     int appliedResolutionTier_ = 0;
     int targetFps_ = 20;
-    bool capturesSystemAudio_ = false;
 
     FramePacer pacer_;
 

@@ -5,6 +5,7 @@
 #include "platform/fake/FakeCursorMonitor.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/FakeScreenCapturer.h"
+#include "platform/fake/FakeSystemAudioCapturer.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"
 #include "viewer/PicturePsnr.h"
@@ -65,6 +66,8 @@ struct Harness {
         screen = capturer->sharedState();
         auto cursorMonitor = std::make_unique<FakeCursorMonitor>();
         cursor = cursorMonitor->sharedState();
+        auto systemAudio = std::make_unique<FakeSystemAudioCapturer>();
+        audio = systemAudio->sharedState();
 
         RelayCapture::Hooks hooks;
         hooks.encodedFrame = [this](EncodedVideoFrame frame) {
@@ -79,8 +82,9 @@ struct Harness {
         hooks.cursorShape = [this](bool visible, std::int64_t hx, std::int64_t hy, QByteArray png) {
             shapes.push_back({visible, hx, hy, std::move(png)});
         };
+        hooks.audioFrame = [this](ClientAudioFramePayload packet) { audioPackets.push_back(std::move(packet)); };
         ClientScreenCapture::Dependencies dependencies{clock, threads, log, std::move(capturer),
-                                                       std::move(cursorMonitor)};
+                                                       std::move(cursorMonitor), std::move(systemAudio)};
         if (!encoderWorks) {
             dependencies.makeEncoder = [](const ClientH264Encoder::Settings&, std::string& error) {
                 error = "no encoder here";
@@ -110,6 +114,18 @@ struct Harness {
         return frames.size() - before;
     }
 
+    // 20 ms of a loud 48 kHz float stereo tone from the sound source; false when it does not run.
+    bool playSound()
+    {
+        AudioBuffer buffer{AudioSampleFormat::float32, 48'000, 2, 960, {}};
+        for (int i = 0; i < 960 * 2; ++i) {
+            const float sample = (i / 2) % 48 < 24 ? 0.5F : -0.5F;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(&sample);
+            buffer.bytes.insert(buffer.bytes.end(), bytes, bytes + 4);
+        }
+        return audio->deliver(buffer);
+    }
+
     bool logged(const std::string& category, const std::string& text)
     {
         return (log.diagnosticSnapshot() + "\n").find("|" + category + "|" + text + "\n") != std::string::npos;
@@ -122,6 +138,7 @@ struct Harness {
     ClientDiagnosticLog log{clock, host};
     std::shared_ptr<FakeScreenCapturer::State> screen;
     std::shared_ptr<FakeCursorMonitor::State> cursor;
+    std::shared_ptr<FakeSystemAudioCapturer::State> audio;
     std::unique_ptr<ClientScreenCapture> capture;
     int pictures = 0;
 
@@ -130,6 +147,7 @@ struct Harness {
     std::vector<ScreenInfo> screenInfos;
     std::vector<std::pair<double, double>> positions;
     std::vector<CursorShape> shapes;
+    std::vector<ClientAudioFramePayload> audioPackets;
 };
 
 ViewerVideoDecoder::Picture decodeAll(const std::vector<EncodedVideoFrame>& frames)
@@ -324,9 +342,87 @@ TEST(ClientScreenCaptureTest, NothingArrivesOnceStopReturnsAndThePlatformObjects
 
     h.capture.reset();
     EXPECT_TRUE(h.screen->alive) << "destroyed on the capture runner, not on the caller's thread";
+    EXPECT_TRUE(h.audio->alive) << "destroyed on the audio runner, not on the caller's thread";
     h.scheduler.runUntilIdle();
     EXPECT_FALSE(h.screen->alive);
     EXPECT_FALSE(h.cursor->alive);
+    EXPECT_FALSE(h.audio->alive);
+}
+
+TEST(ClientScreenCaptureTest, SystemAudioIsRecordedWhileTheCaptureRunsAndAViewerListens)
+{
+    Harness h;
+    h.capture->setSystemAudio(true, "automatic");
+    h.run(1ms);
+    EXPECT_EQ(h.audio->startCalls, 0) << "no sound before the capture starts";
+
+    h.capture->start();
+    h.run(1ms);
+    ASSERT_TRUE(h.audio->running);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(h.playSound());
+    }
+    ASSERT_EQ(h.audioPackets.size(), 3u);
+    EXPECT_EQ(h.audioPackets[2].sequence, 3);
+    EXPECT_EQ(h.audioPackets[2].channels, 2);
+    EXPECT_EQ(h.audioPackets[2].bitrate, 64'000);
+    EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "capture_active quality=automatic bitrate=64000 channels=2"));
+
+    h.capture->setSystemAudio(true, "data_saver"); // a new quality, the same source
+    h.run(1ms);
+    EXPECT_TRUE(h.playSound());
+    EXPECT_EQ(h.audioPackets.back().channels, 1);
+    EXPECT_EQ(h.audioPackets.back().sequence, 4);
+    EXPECT_EQ(h.audio->startCalls, 1);
+
+    // Stopping the capture stops the sound and keeps the viewers' choice for the next start.
+    h.capture->stop();
+    EXPECT_FALSE(h.playSound() && h.audioPackets.size() > 4) << "nothing arrives once stop() returned";
+    h.run(1ms);
+    EXPECT_FALSE(h.audio->running);
+    h.capture->start();
+    h.run(1ms);
+    EXPECT_TRUE(h.audio->running);
+    EXPECT_EQ(h.audio->startCalls, 2);
+
+    // The last listener leaving stops the source and the encoding; the numbering goes on.
+    h.capture->setSystemAudio(false, "automatic");
+    h.run(1ms);
+    EXPECT_FALSE(h.audio->running);
+    EXPECT_FALSE(h.playSound());
+    EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "capture_stopped quality=automatic bitrate=64000 channels=2"));
+    const std::int64_t last = h.audioPackets.back().sequence;
+    h.capture->setSystemAudio(true, "high");
+    h.run(1ms);
+    EXPECT_TRUE(h.playSound());
+    EXPECT_GT(h.audioPackets.back().sequence, last);
+    EXPECT_EQ(h.audioPackets.back().bitrate, 96'000);
+    EXPECT_EQ(h.audio->stopCalls, 2);
+}
+
+TEST(ClientScreenCaptureTest, ASoundSourceThatDoesNotStartIsLoggedAndTriedAgainAtTheNextChange)
+{
+    Harness h;
+    h.audio->startFailure = "Connection refused";
+    h.capture->start();
+    h.capture->setSystemAudio(true, "automatic");
+    h.run(1ms);
+    EXPECT_FALSE(h.audio->running);
+    EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "capture_configuration_failed enabled=true error=Connection refused"));
+    EXPECT_FALSE(h.frames.empty()) << "the picture goes on without sound";
+
+    h.capture->setSystemAudio(true, "high"); // the same choice: nothing to switch
+    h.run(1ms);
+    EXPECT_EQ(h.audio->startCalls, 1);
+
+    h.audio->startFailure.reset();
+    h.capture->setSystemAudio(false, "automatic");
+    h.capture->setSystemAudio(true, "automatic");
+    h.run(1ms);
+    EXPECT_TRUE(h.audio->running);
+    EXPECT_EQ(h.audio->startCalls, 2);
+    EXPECT_TRUE(h.playSound());
+    EXPECT_EQ(h.audioPackets.size(), 1u);
 }
 
 TEST(ClientScreenCaptureTest, ThePointerIsReportedNormalisedToTheMonitorAndOnlyWhenItMoves)
