@@ -19,6 +19,7 @@ namespace doorwarden {
 //   support_code <digits>
 //   viewer_request <viewer name>       a further viewer asks to join: answer "approve" or "deny"
 //   verification_code <code> <viewer name>   one line for each viewer that holds the key
+//   system_audio <on|off>              whether a viewer listens to this machine's sound
 // Every line is one event: control characters in a text (a peer's name, say) are written as
 // escapes ("\n", "\x1b", "\\" for a backslash).
 // It reads commands from standard input, one a line: "end" (end or cancel the session, as the

@@ -1,9 +1,7 @@
 #include "media/ClientSystemAudioCapture.h"
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
-#include "relay/Base64.h"
-
-#include <opus/opus.h>
+#include "support/OpusPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -49,25 +47,11 @@ AudioBuffer bufferOf(AudioSampleFormat format, double rate, int channels, std::s
     return buffer;
 }
 
-// One decoded packet: interleaved samples of `channels` channels.
-struct Decoded {
-    int channels = 0;
-    std::vector<float> samples;
-    std::size_t bytes = 0;
-};
-
 class ClientSystemAudioCaptureTest : public ::testing::Test {
 protected:
     ClientSystemAudioCaptureTest()
     {
         clock.setWallTime(Clock::WallTime(std::chrono::milliseconds(1'765'000'000'123)));
-    }
-
-    ~ClientSystemAudioCaptureTest() override
-    {
-        for (auto* decoder : decoders) {
-            opus_decoder_destroy(decoder);
-        }
     }
 
     // Feeds `seconds` of `signal` in buffers of `framesPerBuffer`.
@@ -81,55 +65,8 @@ protected:
         fed += total;
     }
 
-    // Each packet decoded with libopus, one decoder a channel count, in order.
-    std::vector<Decoded> decoded()
-    {
-        std::vector<Decoded> out;
-        for (const auto& packet : packets) {
-            const int channels = static_cast<int>(packet.channels);
-            OpusDecoder*& decoder = channels == 1 ? decoders[0] : decoders[1];
-            if (!decoder) {
-                int error = 0;
-                decoder = opus_decoder_create(48'000, channels, &error);
-            }
-            const auto bytes = base64Decode(packet.opusData).value_or(std::vector<std::uint8_t>{});
-            Decoded one{channels, std::vector<float>(static_cast<std::size_t>(960 * channels)), bytes.size()};
-            const int frames = opus_decode_float(decoder, bytes.data(), static_cast<opus_int32>(bytes.size()),
-                                                 one.samples.data(), 960, 0);
-            EXPECT_EQ(frames, 960);
-            out.push_back(std::move(one));
-        }
-        return out;
-    }
-
-    // The frequency of channel `channel` over the decoded packets from `from` on, by zero crossings.
-    static double frequencyOf(const std::vector<Decoded>& packets, int channel, std::size_t from = 2)
-    {
-        std::vector<float> samples;
-        for (std::size_t i = from; i < packets.size(); ++i) {
-            for (std::size_t s = static_cast<std::size_t>(channel); s < packets[i].samples.size();
-                 s += static_cast<std::size_t>(packets[i].channels)) {
-                samples.push_back(packets[i].samples[s]);
-            }
-        }
-        int crossings = 0;
-        for (std::size_t i = 1; i < samples.size(); ++i) {
-            crossings += (samples[i - 1] < 0) != (samples[i] < 0) ? 1 : 0;
-        }
-        return crossings / 2.0 / (static_cast<double>(samples.size()) / 48'000.0);
-    }
-
-    static float peakOf(const std::vector<Decoded>& packets, int channel, std::size_t from = 2)
-    {
-        float peak = 0;
-        for (std::size_t i = from; i < packets.size(); ++i) {
-            for (std::size_t s = static_cast<std::size_t>(channel); s < packets[i].samples.size();
-                 s += static_cast<std::size_t>(packets[i].channels)) {
-                peak = std::max(peak, std::abs(packets[i].samples[s]));
-            }
-        }
-        return peak;
-    }
+    // Each packet decoded with libopus, in order.
+    std::vector<DecodedOpusPacket> decoded() { return decoder.decode(packets); }
 
     bool logged(const std::string& text) const
     {
@@ -153,7 +90,7 @@ protected:
     std::vector<ClientAudioFramePayload> packets;
     ClientSystemAudioCapture capture{log, clock, [this](const ClientAudioFramePayload& p) { packets.push_back(p); }};
     std::size_t fed = 0;
-    OpusDecoder* decoders[2] = {};
+    OpusPacketDecoder decoder;
 };
 
 } // namespace

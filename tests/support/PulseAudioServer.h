@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <optional>
 
 namespace doorwarden {
 
@@ -60,14 +61,19 @@ public:
     const QString& server() const { return server_; }
 
     // Runs pactl against this server, its output discarded; true when it succeeded.
-    bool control(const QStringList& arguments) const
+    bool control(const QStringList& arguments) const { return query(arguments).has_value(); }
+
+    // Runs pactl against this server; its output, or nothing when it failed.
+    std::optional<QString> query(const QStringList& arguments) const
     {
         QProcess pactl;
-        pactl.setStandardOutputFile(QProcess::nullDevice());
         pactl.setStandardErrorFile(QProcess::nullDevice());
         pactl.start(QStringLiteral("pactl"),
                     QStringList{QStringLiteral("--server=unix:") + folder_.filePath(QStringLiteral("native"))} + arguments);
-        return pactl.waitForFinished(10'000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
+        if (!pactl.waitForFinished(10'000) || pactl.exitStatus() != QProcess::NormalExit || pactl.exitCode() != 0) {
+            return std::nullopt;
+        }
+        return QString::fromUtf8(pactl.readAllStandardOutput());
     }
 
 private:
