@@ -1,6 +1,7 @@
 // The machine's sound with the real programs: a private PulseAudio daemon plays PulseAudio's own
 // 1 kHz sine into its default sink, the doorwarden program (headless, on a private Xvfb display)
-// records that sink's monitor once the viewer subscribes, and the headless viewer's packets are
+// finds the daemon as on a desktop (in XDG_RUNTIME_DIR) and records that sink's monitor once the
+// viewer subscribes, and the headless viewer's packets are
 // decoded here with libopus.
 
 #include "support/OpusPackets.h"
@@ -45,7 +46,9 @@ protected:
         ASSERT_TRUE(relay.start(QStringLiteral(DOORWARDEN_RELAY_PROGRAM), &error)) << error.toStdString();
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), xvfb.display());
-        environment.insert(QStringLiteral("PULSE_SERVER"), pulse.server());
+        // As on a desktop: the server is found through the session's runtime folder.
+        environment.remove(QStringLiteral("PULSE_SERVER"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), pulse.runtimeFolder());
         client.start(QStringLiteral(DOORWARDEN_CLIENT_PROGRAM), relay.clientArguments(state.path(), kCode), environment);
         ASSERT_FALSE(client.waitForLine(QStringLiteral("^state waitingForViewer$")).isEmpty());
         viewer.start(QStringLiteral(DOORWARDEN_VIEWER_PROGRAM), relay.viewerArguments(kCode) + QStringList{QStringLiteral("--stdin")});

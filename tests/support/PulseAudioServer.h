@@ -2,6 +2,7 @@
 
 #include "support/EventLoopWait.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -13,7 +14,9 @@
 namespace doorwarden {
 
 // A private PulseAudio daemon for one test: its own runtime folder and socket, a null sink
-// "speakers" as the default, no exit when idle. `server()` is empty when it did not start. Sound
+// "speakers" as the default, no exit when idle. `server()` is empty when it did not start. The
+// socket is where a desktop session's is, "pulse/native" in the runtime folder, so that a program
+// given that folder as XDG_RUNTIME_DIR finds the server as it would on a desktop. Sound
 // comes from PulseAudio's own module-sine (loaded with control()): short clips played with pacat
 // into a null sink were heard as silence now and then.
 class PulseAudioServer {
@@ -21,6 +24,8 @@ public:
     PulseAudioServer()
     {
         const QString config = folder_.filePath(QStringLiteral("default.pa"));
+        const QString socket = folder_.filePath(QStringLiteral("pulse/native"));
+        QDir(folder_.path()).mkpath(QStringLiteral("pulse"));
         QFile file(config);
         if (!file.open(QIODevice::WriteOnly)) {
             return;
@@ -28,7 +33,7 @@ public:
         file.write(QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
                                   "load-module module-null-sink sink_name=speakers\n"
                                   "set-default-sink speakers\n")
-                       .arg(folder_.filePath(QStringLiteral("native")))
+                       .arg(socket)
                        .toUtf8());
         file.close();
         auto environment = QProcessEnvironment::systemEnvironment();
@@ -41,10 +46,10 @@ public:
                       {QStringLiteral("-n"), QStringLiteral("-F"), config, QStringLiteral("--daemonize=no"),
                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
                        QStringLiteral("--disable-shm=yes")});
-        const QString address = QStringLiteral("unix:") + folder_.filePath(QStringLiteral("native"));
+        address_ = QStringLiteral("unix:") + socket;
         if (spinUntil([&] { return daemon_.state() == QProcess::NotRunning || control({QStringLiteral("info")}); })) {
             if (daemon_.state() == QProcess::Running) {
-                server_ = address;
+                server_ = address_;
             }
         }
     }
@@ -59,6 +64,8 @@ public:
     }
 
     const QString& server() const { return server_; }
+    // The daemon's XDG_RUNTIME_DIR.
+    QString runtimeFolder() const { return folder_.path(); }
 
     // Runs pactl against this server, its output discarded; true when it succeeded.
     bool control(const QStringList& arguments) const { return query(arguments).has_value(); }
@@ -69,7 +76,7 @@ public:
         QProcess pactl;
         pactl.setStandardErrorFile(QProcess::nullDevice());
         pactl.start(QStringLiteral("pactl"),
-                    QStringList{QStringLiteral("--server=unix:") + folder_.filePath(QStringLiteral("native"))} + arguments);
+                    QStringList{QStringLiteral("--server=") + address_} + arguments);
         if (!pactl.waitForFinished(10'000) || pactl.exitStatus() != QProcess::NormalExit || pactl.exitCode() != 0) {
             return std::nullopt;
         }
@@ -79,6 +86,7 @@ public:
 private:
     QTemporaryDir folder_;
     QProcess daemon_;
+    QString address_;
     QString server_;
 };
 
