@@ -37,9 +37,6 @@ public:
     void setStreaming(bool streaming);
     void setSystemAudio(bool enabled, const std::string& quality);
 
-    bool capturesSystemAudio() const { return capturesSystemAudio_; }
-    bool isRecording() const { return recording_; }
-
 private:
     // Starts or stops the source to match what is wanted.
     void applySource();
