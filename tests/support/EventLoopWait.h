@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -16,8 +17,13 @@ inline bool spinUntil(const std::function<bool()>& done,
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    // processEvents() with a time limit does not wait for events (it spins a core, which the
+    // programs under test need); this wakes the waiting loop so that `done` is asked at least
+    // every 10 ms, for conditions that no event announces.
+    QTimer tick;
+    tick.start(10);
     while (!done() && elapsed.elapsed() < timeout.count()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return done();
 }
