@@ -41,7 +41,7 @@ private:
     // Starts or stops the source to match what is wanted.
     void applySource();
 
-    TaskRunner& runner_;
+    [[maybe_unused]] TaskRunner& runner_; // for the thread checks, which release builds leave out
     ClientDiagnosticLog& log_;
     ClientSystemAudioCapture capture_;
     // Declared after the encoding so that it stops (and calls no handler any more) first.
