@@ -332,11 +332,11 @@ public:
 
     explicit BurstPlayer(const std::string& server)
     {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 2};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, 2};
         const auto any = static_cast<std::uint32_t>(-1);
         const pa_buffer_attr attributes{any, static_cast<std::uint32_t>(kRate / 100 * 8), any, any, any};
         int error = 0;
-        stream_ = pa_simple_new(server.c_str(), "system_audio_bench", PA_STREAM_PLAYBACK, nullptr, "tone bursts", &spec,
+        stream_ = pa_simple_new(server.c_str(), "system_audio_bench", PA_STREAM_PLAYBACK, nullptr, "tone bursts", &format,
                                 nullptr, &attributes, &error);
         if (stream_) {
             thread_ = std::thread([this] { run(); });
@@ -508,10 +508,10 @@ QString pulseFigures(const QString& server)
         const auto match = QRegularExpression(QStringLiteral("%1: (\\d+) usec").arg(QLatin1String(key))).match(outputs);
         return match.hasMatch() ? match.captured(1).toDouble() / 1000.0 : -1.0;
     };
-    const auto spec = QRegularExpression(QStringLiteral("Sample Specification: (.*)")).match(sinks).captured(1);
+    const auto sinkFormat = QRegularExpression(QStringLiteral("Sample Specification: (.*)")).match(sinks).captured(1);
     return QStringLiteral("  PulseAudio: sink \"speakers\" runs at %1; record stream (automatic): buffer latency %2 ms, "
                           "source latency %3 ms")
-        .arg(spec)
+        .arg(sinkFormat)
         .arg(usec("Buffer Latency"), 0, 'f', 2)
         .arg(usec("Source Latency"), 0, 'f', 2);
 }

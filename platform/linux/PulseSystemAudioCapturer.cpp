@@ -118,8 +118,8 @@ struct PulseSystemAudioCapturer::Connection : std::enable_shared_from_this<Conne
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
         }
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
-        stream = pa_stream_new(context, "Doorwarden system audio", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        stream = pa_stream_new(context, "Doorwarden system audio", &format, nullptr);
         if (!stream) {
             return;
         }
