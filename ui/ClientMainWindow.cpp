@@ -21,9 +21,7 @@ ClientMainWindow::ClientMainWindow(ClientModel& model, const ClientLocalization&
     , content_(new ContentView(model, texts, {.openLoginItemSettings = options.openLoginItemSettings}, this))
     , closeCoordinator_(new ClientWindowCloseCoordinator(*this, model, texts, options.terminate))
     , indicator_(std::make_unique<ClientSupportIndicatorController>(ClientSupportIndicatorController::Options{
-          .scheduler = options.scheduler,
-          .clock = options.clock,
-          .texts = texts,
+          .view = {.scheduler = options.scheduler, .clock = options.clock, .texts = texts},
           .showOnAllWorkspaces = options.showOnAllWorkspaces,
       }))
     , approval_(std::make_unique<ClientViewerApprovalDialog>(model, texts))

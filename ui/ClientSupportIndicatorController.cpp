@@ -58,12 +58,12 @@ void ClientSupportIndicatorController::show(ClientModel& model, QWidget* mainWin
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     view_ = new ClientSupportIndicatorView(
-        model, {.scheduler = options_.scheduler, .clock = options_.clock, .texts = options_.texts}, panel);
+        model, options_.view, panel);
     layout->addWidget(view_);
     panel_ = panel;
 
     // Bound to this bar, not to panel_: a hidden bar may hear the model until it is deleted.
-    const auto name = [panel, &texts = options_.texts, &model] {
+    const auto name = [panel, &texts = options_.view.texts, &model] {
         const QString label = texts.localizedText("indicator.accessibility_label", model.language());
         panel->setAccessibleName(label);
         panel->setWindowTitle(label);

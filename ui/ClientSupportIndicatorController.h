@@ -1,9 +1,7 @@
 #pragma once
 
 #include "core/ClientModel.h"
-#include "localization/ClientLocalization.h"
-#include "platform/Clock.h"
-#include "platform/Scheduler.h"
+#include "ui/ClientSupportIndicatorView.h"
 
 #include <QList>
 #include <QObject>
@@ -14,8 +12,6 @@
 #include <functional>
 
 namespace doorwarden {
-
-class ClientSupportIndicatorView;
 
 // Owns the support indicator bar: a small window at the top of the screen that shows, while
 // support runs, that someone is connected and for how long, and opens into the actions under
@@ -29,9 +25,7 @@ class ClientSupportIndicatorController : public QObject {
 
 public:
     struct Options {
-        Scheduler& scheduler;
-        const Clock& clock;
-        const ClientLocalization& texts;
+        ClientSupportIndicatorView::Options view;
         // Puts the bar on every workspace (X11 window-manager hints); called once the panel has
         // its native window, before it is first shown. Empty: nothing.
         std::function<void(QWidget& panel)> showOnAllWorkspaces;

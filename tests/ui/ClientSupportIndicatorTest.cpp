@@ -121,9 +121,7 @@ public:
     bool shownBeforeWorkspaces = false;
     bool nativeBeforeWorkspaces = false;
     ClientSupportIndicatorController controller{{
-        .scheduler = h.scheduler,
-        .clock = h.clock,
-        .texts = h.texts,
+        .view = {.scheduler = h.scheduler, .clock = h.clock, .texts = h.texts},
         .showOnAllWorkspaces =
             [this](QWidget& panel) {
                 ++workspaceCalls;
