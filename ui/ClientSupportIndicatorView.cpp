@@ -2,6 +2,7 @@
 
 #include "platform/WeakGuard.h"
 #include "ui/ClientIcons.h"
+#include "ui/IconLabel.h"
 
 #include <QEnterEvent>
 #include <QPainter>
@@ -39,14 +40,6 @@ QLabel* textLabel(QWidget* parent, const QFont& font, const QColor& colour)
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     setTextColour(*label, colour);
-    return label;
-}
-
-QLabel* iconLabel(const QPixmap& pixmap, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setPixmap(pixmap);
-    label->setFixedSize(pixmap.deviceIndependentSize().toSize());
     return label;
 }
 

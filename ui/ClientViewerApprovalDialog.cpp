@@ -1,6 +1,7 @@
 #include "ui/ClientViewerApprovalDialog.h"
 
 #include "ui/ClientIcons.h"
+#include "ui/IconLabel.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -50,10 +51,8 @@ ClientViewerApprovalDialog::ClientViewerApprovalDialog(ClientModel& model, const
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(24, 22, 24, 18);
     row->setSpacing(16);
-    auto* icon = new QLabel(this);
-    icon->setPixmap(clientIcons::shieldCheck(40, clientIcons::kAccent, devicePixelRatioF()));
-    icon->setFixedSize(40, 40);
-    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(iconLabel(clientIcons::shieldCheck(40, clientIcons::kAccent, devicePixelRatioF()), this), 0,
+                   Qt::AlignTop);
     auto* column = new QVBoxLayout;
     column->setSpacing(10);
     QFont titleFont = title_->font();

@@ -2,6 +2,7 @@
 
 #include "platform/ClientBuildConfig.h"
 #include "ui/ClientIcons.h"
+#include "ui/IconLabel.h"
 
 #include <QHBoxLayout>
 #include <QStringList>
@@ -32,14 +33,6 @@ QFont scaledFont(const QFont& base, double factor, QFont::Weight weight)
     font.setPointSizeF(base.pointSizeF() * factor);
     font.setWeight(weight);
     return font;
-}
-
-QLabel* iconLabel(const QPixmap& pixmap, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setPixmap(pixmap);
-    label->setFixedSize(pixmap.deviceIndependentSize().toSize());
-    return label;
 }
 
 // A warning row: the icon, a text that wraps, and the buttons below the text.
