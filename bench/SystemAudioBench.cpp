@@ -481,29 +481,12 @@ std::optional<QualityRun> measureQuality(Pipeline& pipeline, const std::string& 
 }
 
 // PulseAudio's own 1 kHz sine into the sink for as long as it stays loaded: a steady stream.
-bool playSine(const PulseAudioServer& server)
-{
-    return server.control({QStringLiteral("load-module"), QStringLiteral("module-sine"), QStringLiteral("sink=speakers"),
-                           QStringLiteral("frequency=1000")});
-}
-
-QString pactlOutput(const QString& server, const QStringList& arguments)
-{
-    QProcess pactl;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    pactl.setProcessEnvironment(environment);
-    pactl.start(QStringLiteral("pactl"), QStringList{QStringLiteral("--server=") + server} + arguments);
-    pactl.waitForFinished(10'000);
-    return QString::fromUtf8(pactl.readAllStandardOutput());
-}
-
 // PulseAudio's own figures: the sink's format and our record stream's latencies (the only source
 // output), as a line to print.
-QString pulseFigures(const QString& server)
+QString pulseFigures(const PulseAudioServer& server)
 {
-    const QString sinks = pactlOutput(server, {QStringLiteral("list"), QStringLiteral("sinks")});
-    const QString outputs = pactlOutput(server, {QStringLiteral("list"), QStringLiteral("source-outputs")});
+    const QString sinks = server.query({QStringLiteral("list"), QStringLiteral("sinks")}).value_or(QString());
+    const QString outputs = server.query({QStringLiteral("list"), QStringLiteral("source-outputs")}).value_or(QString());
     const auto usec = [&](const char* key) {
         const auto match = QRegularExpression(QStringLiteral("%1: (\\d+) usec").arg(QLatin1String(key))).match(outputs);
         return match.hasMatch() ? match.captured(1).toDouble() / 1000.0 : -1.0;
@@ -707,7 +690,7 @@ int main(int argc, char** argv)
                 "SerialQueue audio runner\n");
     printMachine();
     PulseAudioServer server;
-    if (server.server().isEmpty() || !playSine(server)) {
+    if (server.server().isEmpty() || !server.playSine()) {
         std::printf("the private pulseaudio did not start or play its sine\n");
         return 1;
     }
@@ -737,9 +720,9 @@ int main(int argc, char** argv)
             }
         }
         pipeline.configure("automatic");
-        pulse = pulseFigures(server.server());
+        pulse = pulseFigures(server);
 
-        server.control({QStringLiteral("unload-module"), QStringLiteral("module-sine")});
+        server.stopSines();
         BurstPlayer player(server.server().toStdString());
         if (player.playing()) {
             endToEndMs = endToEnd(pipeline, player, kBursts);
@@ -762,7 +745,7 @@ int main(int argc, char** argv)
     std::printf("%s\n", qPrintable(pulse));
 
     // ffmpeg on the same steady sine, our capture stopped: at PulseAudio's default fragments and at ours.
-    playSine(server);
+    server.playSine();
     std::printf("\n  ffmpeg -f pulse (s16) -> libopus 64 kbit/s stereo, 20 ms frames, complexity 9, on the same sine, "
                 "after 2 s of start-up:\n");
     const double plain = printFfmpeg(server.server(), "PulseAudio's default fragments", {});

@@ -62,15 +62,6 @@ protected:
                          .arg(enabled ? QStringLiteral("true") : QStringLiteral("false"), QLatin1String(quality)));
     }
 
-    bool playTone(bool on)
-    {
-        if (!on) {
-            return pulse.control({QStringLiteral("unload-module"), QStringLiteral("module-sine")});
-        }
-        return pulse.control({QStringLiteral("load-module"), QStringLiteral("module-sine"), QStringLiteral("sink=speakers"),
-                              QStringLiteral("frequency=1000")});
-    }
-
     // Every packet the viewer printed from line `from` on; reading them notes when each was read.
     std::vector<ReceivedPacket> packetsSince(qsizetype from)
     {
@@ -149,7 +140,7 @@ private:
 
 TEST_F(SystemAudioTest, TheSubscribedViewerHearsTheToneAtItsQualityAndNothingWithoutSoundOrSubscription)
 {
-    ASSERT_TRUE(playTone(true));
+    ASSERT_TRUE(pulse.playSine());
     spinFor(500ms);
     EXPECT_EQ(recordStreams(), 0) << "nothing is recorded before a viewer listens";
     EXPECT_EQ(packetsSince(0).size(), 0u);
@@ -214,14 +205,14 @@ TEST_F(SystemAudioTest, TheSubscribedViewerHearsTheToneAtItsQualityAndNothingWit
     }
 
     // Silence sends nothing and spends no numbers; the next sound goes on from the last packet.
-    ASSERT_TRUE(playTone(false));
+    ASSERT_TRUE(pulse.stopSines());
     spinFor(500ms); // what was on its way when the tone stopped
     from = viewer.lines().size();
     const std::int64_t lastSequence = packetsSince(0).back().payload.sequence;
     spinFor(1500ms);
     EXPECT_EQ(packetsSince(from).size(), 0u) << "packets during silence";
     EXPECT_EQ(recordStreams(), 1) << "the subscription still records";
-    ASSERT_TRUE(playTone(true));
+    ASSERT_TRUE(pulse.playSine());
     packets = waitForPackets(from, 1, [](const ReceivedPacket&) { return true; });
     ASSERT_FALSE(packets.empty());
     EXPECT_EQ(packets.front().payload.sequence, lastSequence + 1);

@@ -65,9 +65,7 @@ TEST(PulseSystemAudioCapturerTest, RecordsWhatTheDefaultSinkPlaysAndFollowsANewD
 
     const auto hears = [&](const char* sink) {
         // PulseAudio's own sine source plays into the sink for as long as it is loaded.
-        const bool loaded = server.control({QStringLiteral("load-module"), QStringLiteral("module-sine"),
-                                            QStringLiteral("sink=%1").arg(QLatin1String(sink)),
-                                            QStringLiteral("frequency=1000")});
+        const bool loaded = server.playSine(QLatin1String(sink));
         received.takePeak();
         float seen = 0;
         const bool heard = loaded && spinUntil(
@@ -76,7 +74,7 @@ TEST(PulseSystemAudioCapturerTest, RecordsWhatTheDefaultSinkPlaysAndFollowsANewD
                                              return seen > 0.2F;
                                          },
                                          5s);
-        server.control({QStringLiteral("unload-module"), QStringLiteral("module-sine")});
+        server.stopSines();
         return heard;
     };
     EXPECT_TRUE(hears("speakers")) << "the default sink's sound did not arrive";

@@ -17,7 +17,7 @@ namespace doorwarden {
 // "speakers" as the default, no exit when idle. `server()` is empty when it did not start. The
 // socket is where a desktop session's is, "pulse/native" in the runtime folder, so that a program
 // given that folder as XDG_RUNTIME_DIR finds the server as it would on a desktop. Sound
-// comes from PulseAudio's own module-sine (loaded with control()): short clips played with pacat
+// comes from PulseAudio's own module-sine (playSine()): short clips played with pacat
 // into a null sink were heard as silence now and then.
 class PulseAudioServer {
 public:
@@ -67,13 +67,27 @@ public:
     // The daemon's XDG_RUNTIME_DIR.
     QString runtimeFolder() const { return folder_.path(); }
 
+    // PulseAudio's own 1 kHz sine plays into `sink` until stopSines(); true when it does.
+    bool playSine(const QString& sink = QStringLiteral("speakers")) const
+    {
+        return control({QStringLiteral("load-module"), QStringLiteral("module-sine"), QStringLiteral("sink=") + sink,
+                        QStringLiteral("frequency=1000")});
+    }
+
+    // Silence: every sine ends.
+    bool stopSines() const { return control({QStringLiteral("unload-module"), QStringLiteral("module-sine")}); }
+
     // Runs pactl against this server, its output discarded; true when it succeeded.
     bool control(const QStringList& arguments) const { return query(arguments).has_value(); }
 
-    // Runs pactl against this server; its output, or nothing when it failed.
+    // Runs pactl against this server; its output (in English, to be read), or nothing when it
+    // failed.
     std::optional<QString> query(const QStringList& arguments) const
     {
         QProcess pactl;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        pactl.setProcessEnvironment(environment);
         pactl.setStandardErrorFile(QProcess::nullDevice());
         pactl.start(QStringLiteral("pactl"),
                     QStringList{QStringLiteral("--server=") + address_} + arguments);
