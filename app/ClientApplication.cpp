@@ -49,6 +49,18 @@ ClientApplication::ClientApplication(Options options)
                                                              options_.autostartArguments);
     }
 
+    // Every feature of a support session is a service here.
+    services_ = std::make_unique<SessionServices>(SessionServices::Dependencies{
+        .scheduler = *scheduler_,
+        .clock = SystemClock::instance(),
+        .log = log,
+        .makeStream = ClientScreenCapture::factory(*environment_, *threads_, SystemClock::instance(), log),
+        .input = std::make_unique<ClientRemoteInput>(ClientRemoteInput::Dependencies{
+            SystemClock::instance(), threads_->input(), log, environment_->createInputInjector()}),
+        .canRemoveClient = {}, // removal joins with the service requests
+        .loadPendingErrorReports = {},
+    });
+
     const QSslConfiguration tls = options_.tls;
     model_ = std::make_unique<ClientModel>(ClientModel::Dependencies{
         .scheduler = *scheduler_,
@@ -60,21 +72,14 @@ ClientApplication::ClientApplication(Options options)
         .permissionProbe = *permissionProbe_,
         .texts = ClientLocalization::bundled(),
         .random = RandomSource::system(),
-        .environment = *environment_,
-        .threads = *threads_,
         .relay =
             RelayConnectionDependencies(*scheduler_, SystemClock::instance(), log, LinuxHostInfo::instance(),
                                         [tls] { return std::make_unique<QtRelaySocket>(tls); }, options_.relayEndpoint)
-                .remoteInput(std::make_unique<ClientRemoteInput>(ClientRemoteInput::Dependencies{
-                    SystemClock::instance(), threads_->input(), log, environment_->createInputInjector()}))
                 .take(),
-        .makeCapture = ClientScreenCapture::factory(*environment_, *threads_, SystemClock::instance(), log),
+        .services = *services_,
         .removeApplication = {}, // removal joins with the service requests
         .showAlert = options_.showAlert,
         .terminateApplication = options_.terminate,
-        .makeDrawingController = {},
-        .makeVoiceCallController = {},
-        .makeFileTransferEngine = {},
     });
 }
 

@@ -48,6 +48,7 @@ private:
     std::unique_ptr<SecretStore> secrets_;
     std::unique_ptr<LoginItem> loginItem_;
     std::unique_ptr<PermissionProbe> permissionProbe_;
+    std::unique_ptr<SessionServices> services_; // the features of a session; they outlive the model
     std::unique_ptr<ClientModel> model_; // last: it goes first, holding references to the rest
 };
 

@@ -32,8 +32,9 @@ HeadlessFrontEnd::HeadlessFrontEnd(ClientModel& model, QTextStream& out, QTextSt
     });
     connect(&model_, &ClientModel::verifiedViewersChanged, this, &HeadlessFrontEnd::onVerifiedViewersChanged);
     connect(&model_, &ClientModel::viewerApprovalRequested, this, &HeadlessFrontEnd::onViewerApprovalRequested);
-    connect(&model_, &ClientModel::isSystemAudioActiveChanged, this, [this] {
-        print(QStringLiteral("system_audio ") + (model_.isSystemAudioActive() ? QStringLiteral("on") : QStringLiteral("off")));
+    const CaptureService& capture = model_.services().capture();
+    connect(&capture, &CaptureService::isSystemAudioActiveChanged, this, [this, &capture] {
+        print(QStringLiteral("system_audio ") + (capture.isSystemAudioActive() ? QStringLiteral("on") : QStringLiteral("off")));
     });
 
     input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);

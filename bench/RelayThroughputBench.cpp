@@ -424,8 +424,11 @@ int main(int argc, char** argv)
             const auto started = WallClock::now();
             for (int i = 0; i < count; ++i, ++sentMessages) {
                 // Positions of varying length, as a moving pointer gives them.
-                connection.sendCursorPosition(static_cast<double>(sentMessages % 1920) + 0.5,
-                                              static_cast<double>(sentMessages % 1080) + 0.25);
+                auto position = RelayMessage::of(RelayMessageType::cursorPosition);
+                position.cursorPosition = ClientCursorPositionPayload{
+                    .visible = true, .monitorIndex = 0, .x = static_cast<double>(sentMessages % 1920) + 0.5,
+                    .y = static_cast<double>(sentMessages % 1080) + 0.25, .origin = "client", .controllerName = {}};
+                connection.sendToViewers(std::move(position));
             }
             sendSeconds.push_back(std::chrono::duration<double>(WallClock::now() - started).count());
         };

@@ -175,14 +175,14 @@ public:
     StartResult start(const std::string& quality)
     {
         return queue_.sync([&] {
-            capture_.configure(true, quality);
+            capture_.configure(true, audioQualityNamed(quality));
             return capturer_->start([this](const AudioBuffer& buffer) { onBuffer(buffer); });
         });
     }
 
     void configure(const std::string& quality)
     {
-        queue_.sync([&] { capture_.configure(true, quality); });
+        queue_.sync([&] { capture_.configure(true, audioQualityNamed(quality)); });
     }
 
     // The window from now until it holds `frames` of sound; empty when they did not come in time.
@@ -613,7 +613,7 @@ void printSteady(const std::vector<QualityRun>& runs)
         std::printf(" %12s", run.quality.c_str());
     }
     std::printf("\n");
-    const auto quality = [](const QualityRun& run) { return ClientSystemAudioCapture::qualityFor(run.quality); };
+    const auto quality = [](const QualityRun& run) { return ClientSystemAudioCapture::qualityFor(audioQualityNamed(run.quality)); };
     printRow("Opus bitrate, kbit/s", runs, 0, [&](const auto& run) { return quality(run).bitrate / 1000.0; });
     printRow("channels", runs, 0, [&](const auto& run) { return quality(run).channels; });
     printRow("audio captured in the window, s", runs, 2, [](const auto& run) { return run.audioSeconds(); });

@@ -16,7 +16,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kRelayDisconnected = "relay_disconnected";
 constexpr const char* kRecoveryExpired = "recovery_expired";
-constexpr const char* kCallEnded = "Call_Ended";
 constexpr std::size_t kCodeDigits = 6;
 constexpr auto kSessionRefreshInterval = 300s;
 constexpr auto kRecoveryPendingLimit = 120s;
@@ -48,18 +47,20 @@ ClientModel::ClientModel(Dependencies dependencies, QObject* parent)
     , permissionManager_(dependencies_.permissionProbe, dependencies_.log)
     , language_(currentLanguage(dependencies_.preferences))
 {
-    dependencies_.relay.localizedText = [this](std::string_view key) { return text(key); };
-    sessionCapture_ = std::make_unique<ClientSessionCapture>(dependencies_.scheduler, std::move(dependencies_.makeCapture));
-    dependencies_.relay.capture = sessionCapture_.get();
+    const auto localized = [this](std::string_view key) { return text(key); };
+    dependencies_.relay.localizedText = localized;
     relayConnection_ = std::make_unique<ClientRelayConnection>(std::move(dependencies_.relay));
-    if (dependencies_.makeDrawingController) {
-        drawingController_ = dependencies_.makeDrawingController();
-    }
+    SessionServices& services = dependencies_.services;
+    services.setLocalizedText(localized);
+    services.attach(*relayConnection_);
+    connect(&services.remoteInput(), &RemoteInputService::isAllowedChanged, this, [this] {
+        emit viewOnlyChanged();
+        emit actionChanged();
+    });
 
     const Preferences& preferences = dependencies_.preferences;
     requiresRecordingConsent_ = preferences.boolValue(kRequiresRecordingConsentKey).value_or(false);
     requiresCallConsent_ = preferences.boolValue(kRequiresCallConsentKey).value_or(false);
-    fileAccessPrepared_ = preferences.boolValue(kFileAccessPreparedKey).value_or(false);
     statusMessage_ = text("status.ready");
 
     refreshPermissions();
@@ -180,11 +181,6 @@ void ClientModel::setRecoveryStartupNeedsApproval(bool needed)
     assign(recoveryStartupNeedsApproval_, needed, &ClientModel::recoveryStartupNeedsApprovalChanged);
 }
 
-void ClientModel::setSystemAudioActive(bool active)
-{
-    assign(isSystemAudioActive_, active, &ClientModel::isSystemAudioActiveChanged);
-}
-
 void ClientModel::setRequiresRecordingConsent(bool required)
 {
     dependencies_.preferences.setBoolValue(kRequiresRecordingConsentKey, required);
@@ -204,7 +200,7 @@ void ClientModel::setStartsAutomatically(bool starts)
 
 void ClientModel::setViewOnly(bool viewOnly)
 {
-    assign(viewOnly_, viewOnly, &ClientModel::viewOnlyChanged, true);
+    dependencies_.services.remoteInput().setAllowed(!viewOnly);
 }
 
 QString ClientModel::text(std::string_view key) const
@@ -216,7 +212,7 @@ QString ClientModel::text(std::string_view key) const
 
 bool ClientModel::permissionsSatisfied() const
 {
-    return permissions_.screenRecording && (viewOnly_ || permissions_.accessibility);
+    return permissions_.screenRecording && (viewOnly() || permissions_.accessibility);
 }
 
 QString ClientModel::normalizedCode() const
@@ -258,11 +254,7 @@ bool ClientModel::isPrimaryActionDisabled() const
 
 QString ClientModel::indicatorStatusText() const
 {
-    const bool callActive = voiceCallController_ && voiceCallController_->isCallActive();
-    if (isRecordingActive_) {
-        return text(callActive ? "indicator.recording_call" : "indicator.recording");
-    }
-    return text(callActive ? "indicator.call" : "indicator.active");
+    return text("indicator.active");
 }
 
 // --- Permissions --------------------------------------------------------------------------
@@ -369,16 +361,14 @@ void ClientModel::startConnection(bool recovering)
     }
     recoveryRetryTask_ = TaskHandle();
     newGeneration();
-    if (!recovering) {
-        resetChatState();
-    }
-    viewerApprovedOnConnection_ = false;
-    setPendingViewerApprovals({});
+    const QStringList waiting = pendingViewerApprovals();
+    admission_.connectionStarted(recovering);
+    pendingViewerApprovalsUpdated(waiting);
     setRecoveringSession(recovering);
     setSecurityVerificationCode({});
     setConnectionState(Kind::connecting);
     setStatusKey(recovering ? "status.reconnecting_previous" : "status.connecting_code");
-    relayConnection_->start(code.toStdString(), activeResumeToken_.toStdString(), recovering, viewOnly_,
+    relayConnection_->start(code.toStdString(), activeResumeToken_.toStdString(), recovering, viewOnly(),
                             weakGuarded(this, [](ClientModel& model, const ClientRelayEvent& event) {
                                 model.handleRelayEvent(event);
                             }));
@@ -394,7 +384,6 @@ void ClientModel::endSupport()
     }
     newGeneration();
     setConnectionState(Kind::ending);
-    stopDrawing();
     setStatusKey("status.ending");
     endSessionTask_ = dependencies_.scheduler.postDelayed(0ns, weakGuarded(this, [](ClientModel& model) {
                                                            model.relayConnection_->endSession();
@@ -421,7 +410,6 @@ void ClientModel::endSupportForTermination(std::function<void()> done)
                 done();
             }
         }));
-        model.resetChatState();
         model.shutdown();
     };
     const Kind kind = connectionState_.kind();
@@ -445,11 +433,7 @@ void ClientModel::shutdown()
     viewerEndCountdownTask_ = TaskHandle();
     recoveryRetryTask_ = TaskHandle();
     sessionRefreshTask_ = TaskHandle();
-    clipboardMonitorTask_ = TaskHandle();
-    resetClipboardFileState();
-    resetCallAndRecordingState();
     relayConnection_->stop();
-    stopDrawing();
 }
 
 // --- The close countdown after the viewer ended support ----------------------------------
@@ -518,7 +502,7 @@ void ClientModel::cancelViewerEndCountdown()
     dependencies_.log.log("SESSION", "viewer_end_countdown_cancelled reconnect=true");
 }
 
-// --- Language, remote control, drawing ----------------------------------------------------
+// --- Language, remote control ----------------------------------------------------
 
 void ClientModel::setLanguage(ClientLanguage language)
 {
@@ -570,21 +554,7 @@ void ClientModel::setRemoteControlAllowed(bool allowed)
         return;
     }
     setViewOnly(!allowed);
-    relayConnection_->setRemoteControlAllowed(allowed);
-    if (allowed && bidirectionalClipboardEnabled_) {
-        startClipboardMonitor();
-    } else {
-        clipboardMonitorTask_ = TaskHandle();
-    }
     refreshPermissions();
-}
-
-void ClientModel::setDrawingActive(bool active)
-{
-    assign(isDrawingActive_, active, &ClientModel::isDrawingActiveChanged);
-    if (connectionState_.kind() == Kind::supporting) {
-        setStatusKey(active ? "drawing.status_active" : "status.viewer_connected");
-    }
 }
 
 // --- Services of the session --------------------------------------------------------------
@@ -593,93 +563,15 @@ void ClientModel::leaveSession()
 {
     setSupportCode({});
     clearViewers();
-    resetChatState();
-    clipboardMonitorTask_ = TaskHandle();
-    resetClipboardFileState();
-    resetCallAndRecordingState();
 }
 
 void ClientModel::clearViewers()
 {
     setSecurityVerificationCode({});
     assign(verifiedViewers_, QList<ClientVerifiedViewer>(), &ClientModel::verifiedViewersChanged);
-    setPendingViewerApprovals({});
-}
-
-void ClientModel::resetChatState()
-{
-    // The conversation itself is kept by the chat service, which is not part of this build
-    // yet; what the model holds of it is cleared here.
-    assign(unreadChatCount_, 0, &ClientModel::unreadChatCountChanged);
-    assign(isSessionChatVisible_, false, &ClientModel::isSessionChatVisibleChanged);
-}
-
-void ClientModel::resetClipboardFileState()
-{
-    // Received clipboard files arrive with clipboard synchronisation, which is not part of this
-    // build yet: there is nothing to discard.
-}
-
-void ClientModel::resetCallAndRecordingState()
-{
-    endVoiceCall();
-    assign(showsRecordingConsent_, false, &ClientModel::showsRecordingConsentChanged);
-    assign(recordingConsentRequestID_, QString(), &ClientModel::recordingConsentRequestIDChanged);
-    activeRecordingRequestIDs_.clear();
-    if (isRecordingActive_) {
-        assign(isRecordingActive_, false, &ClientModel::isRecordingActiveChanged);
-        emit indicatorStatusTextChanged();
-    }
-}
-
-void ClientModel::endVoiceCall()
-{
-    if (voiceCallController_) {
-        voiceCallController_->endCall(kCallEnded);
-        emit indicatorStatusTextChanged();
-    }
-}
-
-void ClientModel::stopDrawing()
-{
-    if (drawingController_) {
-        drawingController_->stop();
-    }
-}
-
-void ClientModel::startClipboardMonitor()
-{
-    // Clipboard synchronisation is not part of this build yet; the task handle stays empty.
-    dropUnavailable("clipboard_monitor");
-}
-
-void ClientModel::submitPendingErrorReports()
-{
-    dependencies_.scheduler.post(
-        weakGuarded(this, [](ClientModel& model) { model.relayConnection_->errorReports().submitPending(); }));
-}
-
-void ClientModel::dropUnavailable(std::string_view event)
-{
-    dependencies_.log.log("SESSION", "unavailable feature=" + std::string(event) + " dropped=true");
-}
-
-template <typename Part>
-Part* ClientModel::onFirstUse(std::unique_ptr<Part>& part, const std::function<std::unique_ptr<Part>()>& make,
-                              std::string_view feature)
-{
-    if (!part && make) {
-        part = make();
-    }
-    if (!part) {
-        dropUnavailable(feature);
-    }
-    return part.get();
-}
-
-std::string ClientModel::localClientId() const
-{
-    return "client:" + relayConnection_->machineName();
+    const QStringList waiting = pendingViewerApprovals();
+    admission_.clearPending();
+    pendingViewerApprovalsUpdated(waiting);
 }
 
 // --- Recovery -----------------------------------------------------------------------------
@@ -765,32 +657,28 @@ void ClientModel::on(const relayEvent::SessionCreated& event)
     setStatusKey("status.tell_code");
     persistActiveSession(code);
     setRecoveryStartupNeedsApproval(!dependencies_.loginItem.registerItem());
-    submitPendingErrorReports();
 }
 
 void ClientModel::on(const relayEvent::ViewerRequested& event)
 {
     const QString name = QString::fromStdString(event.viewerName);
-    // The customer approved the first viewer by entering its agent's code. Anyone else who
-    // asks to join is put to the customer: each approval lets exactly one more viewer have
-    // the session's key.
-    if (!viewerApprovedOnConnection_) {
-        viewerApprovedOnConnection_ = true;
+    const QStringList waiting = pendingViewerApprovals();
+    switch (admission_.request(name, approvesAllViewers_)) {
+    case ViewerAdmission::Decision::approveAsAgent:
         answerViewer(true, name, "code");
         return;
-    }
-    if (approvesAllViewers_) {
+    case ViewerAdmission::Decision::approveAll:
         answerViewer(true, name, "approve_all");
         return;
-    }
-    if (pendingViewerApprovals_.size() >= kMaximumPendingApprovals) {
+    case ViewerAdmission::Decision::refuse:
         answerViewer(false, name, "too_many_waiting");
         return;
+    case ViewerAdmission::Decision::ask:
+        dependencies_.log.log("SESSION", "viewer_approval_requested waiting=" + std::to_string(waiting.size() + 1));
+        pendingViewerApprovalsUpdated(waiting);
+        emit viewerApprovalRequested(name);
+        return;
     }
-    dependencies_.log.log("SESSION", "viewer_approval_requested waiting=" +
-                                         std::to_string(pendingViewerApprovals_.size() + 1));
-    setPendingViewerApprovals(pendingViewerApprovals_ + QStringList{name});
-    emit viewerApprovalRequested(name);
 }
 
 void ClientModel::approveViewer()
@@ -805,18 +693,19 @@ void ClientModel::denyViewer()
 
 void ClientModel::answerOldestViewer(bool accepted)
 {
-    if (pendingViewerApprovals_.isEmpty()) {
+    const QStringList waiting = pendingViewerApprovals();
+    const auto name = admission_.takeOldest();
+    if (!name) {
         return;
     }
-    const QString name = pendingViewerApprovals_.first();
-    setPendingViewerApprovals(pendingViewerApprovals_.mid(1));
-    answerViewer(accepted, name, "customer");
+    pendingViewerApprovalsUpdated(waiting);
+    answerViewer(accepted, *name, "customer");
 }
 
 void ClientModel::setApprovesAllViewers(bool approves)
 {
     assign(approvesAllViewers_, approves, &ClientModel::approvesAllViewersChanged);
-    while (approves && !pendingViewerApprovals_.isEmpty()) {
+    while (approves && !pendingViewerApprovals().isEmpty()) {
         approveViewer();
     }
 }
@@ -831,9 +720,11 @@ void ClientModel::answerViewer(bool accepted, const QString& name, const char* h
     relayConnection_->sendApproval(accepted);
 }
 
-void ClientModel::setPendingViewerApprovals(const QStringList& names)
+void ClientModel::pendingViewerApprovalsUpdated(const QStringList& before)
 {
-    assign(pendingViewerApprovals_, names, &ClientModel::pendingViewerApprovalsChanged);
+    if (before != pendingViewerApprovals()) {
+        emit pendingViewerApprovalsChanged();
+    }
 }
 
 void ClientModel::on(const relayEvent::EncryptionReady& event)
@@ -867,26 +758,27 @@ void ClientModel::on(const relayEvent::SupportStarted&)
     assign(verifiedViewers_, QList<ClientVerifiedViewer>(), &ClientModel::verifiedViewersChanged);
     setConnectionState(Kind::supporting);
     setStatusKey("status.viewer_connected_preparing");
-    startClipboardMonitor();
 }
 
-void ClientModel::on(const relayEvent::SupportEnded& event)
+void ClientModel::on(const relayEvent::SupportEnded&)
 {
+    // Read before the connection stops: the end of the session resets the services.
+    const bool removeClient = dependencies_.services.removal().removalRequested();
     newGeneration();
     relayConnection_->stop();
-    stopDrawing();
     leaveSession();
     clearRecoveryState();
-    startViewerEndCountdown(event.removeClient);
+    startViewerEndCountdown(removeClient);
 }
 
 void ClientModel::on(const relayEvent::Disconnected& event)
 {
     dependencies_.log.log("SESSION", "relay_disconnected error=" + event.errorText);
-    endVoiceCall();
     // Nothing may act on the machine or hold the keys while the store is asked.
     relayConnection_->stop();
-    setPendingViewerApprovals({}); // their connection is gone
+    const QStringList waiting = pendingViewerApprovals();
+    admission_.clearPending(); // their connection is gone
+    pendingViewerApprovalsUpdated(waiting);
     ClientPersistentSession::load(
         dependencies_.secrets, dependencies_.clock,
         weakGuarded(this, [generation = newGeneration()](ClientModel& model, auto record) {
@@ -925,37 +817,6 @@ void ClientModel::on(const relayEvent::RecoveryExpired&)
     failWith(QString::fromLatin1(kRecoveryExpired), "status.recovery_expired");
 }
 
-void ClientModel::on(const relayEvent::SystemAudioActive& event)
-{
-    setSystemAudioActive(event.active);
-}
-
-// Features that join in later builds; until then their events are logged and dropped.
-void ClientModel::on(const relayEvent::Clipboard&)
-{
-    dropUnavailable("clipboard"); // clipboard synchronisation and chat
-}
-
-void ClientModel::on(const relayEvent::FileBrowser&)
-{
-    dropUnavailable("file_browser");
-}
-
-void ClientModel::on(const relayEvent::Recording&)
-{
-    dropUnavailable("recording");
-}
-
-void ClientModel::on(const relayEvent::PowerCommand&)
-{
-    dropUnavailable("power");
-}
-
-void ClientModel::on(const relayEvent::ErrorReportAccepted&)
-{
-    dropUnavailable("error_report_accepted");
-}
-
 void ClientModel::failWith(const QString& reason, std::string_view statusKey)
 {
     newGeneration();
@@ -965,53 +826,6 @@ void ClientModel::failWith(const QString& reason, std::string_view statusKey)
     setSupportCode({});
     clearViewers();
     setStatusKey(statusKey);
-}
-
-void ClientModel::on(const relayEvent::SystemInfoRequest& event)
-{
-    if (connectionState_.kind() != Kind::supporting || event.payload.requestId.empty()) {
-        return;
-    }
-    dropUnavailable("system_info");
-}
-
-void ClientModel::on(const relayEvent::FileTransfer& event)
-{
-    if (!onFirstUse(fileTransferEngine_, dependencies_.makeFileTransferEngine, "file_transfer")) {
-        return;
-    }
-    dependencies_.scheduler.post(weakGuarded(this, [event](ClientModel& model) {
-        model.fileTransferEngine_->handle(event.messageType, event.payload);
-    }));
-}
-
-void ClientModel::on(const relayEvent::Drawing& event)
-{
-    if (drawingController_) {
-        drawingController_->handle(event.payload);
-    } else {
-        dropUnavailable("drawing");
-    }
-    const ClientDrawingPayload& payload = event.payload;
-    if (payload.authorId == localClientId()) {
-        return;
-    }
-    if (payload.action == "begin" || payload.action == "append") {
-        const QString author = payload.authorDisplayName.empty() ? text("drawing.viewer")
-                                                                 : QString::fromStdString(payload.authorDisplayName);
-        setStatusMessage(dependencies_.texts.localizedFormat("drawing.status_author", language_, author));
-    } else if (payload.action == "mode_stopped" && !isDrawingActive_) {
-        setStatusKey("status.viewer_connected");
-    }
-}
-
-void ClientModel::on(const relayEvent::VoiceCall& event)
-{
-    if (!onFirstUse(voiceCallController_, dependencies_.makeVoiceCallController, "voice_call")) {
-        return;
-    }
-    voiceCallController_->handle(event.payload, event.viewerName, requiresCallConsent_);
-    emit indicatorStatusTextChanged();
 }
 
 } // namespace doorwarden

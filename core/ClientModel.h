@@ -3,25 +3,21 @@
 #include "core/ClientConnectionState.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "core/ClientPersistentSession.h"
-#include "core/ClientSessionCapture.h"
 #include "core/ClientPermissionState.h"
 #include "core/ClientVerifiedViewer.h"
-#include "core/DrawingController.h"
-#include "core/FileTransferEngine.h"
 #include "core/PermissionManager.h"
-#include "core/VoiceCallController.h"
+#include "core/ViewerAdmission.h"
 #include "platform/Clock.h"
 #include "platform/LoginItem.h"
 #include "platform/PermissionProbe.h"
 #include "platform/Preferences.h"
 #include "platform/Scheduler.h"
 #include "platform/SecretStore.h"
-#include "platform/SessionEnvironment.h"
 #include "platform/TaskHandle.h"
-#include "platform/ThreadContext.h"
 #include "relay/ClientRelayConnection.h"
 #include "relay/ClientRelayEvent.h"
 #include "localization/ClientLanguage.h"
+#include "session/SessionServices.h"
 #include "localization/ClientLocalization.h"
 
 #include <QList>
@@ -33,7 +29,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -71,25 +66,6 @@ class ClientModel : public QObject {
     Q_PROPERTY(bool recoveryStartupNeedsApproval READ recoveryStartupNeedsApproval NOTIFY
                    recoveryStartupNeedsApprovalChanged)
     Q_PROPERTY(doorwarden::ClientLanguage language READ language WRITE setLanguage NOTIFY languageChanged)
-    Q_PROPERTY(bool isDrawingActive READ isDrawingActive WRITE setDrawingActive NOTIFY isDrawingActiveChanged)
-    Q_PROPERTY(bool isSystemAudioActive READ isSystemAudioActive NOTIFY isSystemAudioActiveChanged)
-    Q_PROPERTY(bool isRecordingActive READ isRecordingActive NOTIFY isRecordingActiveChanged)
-    Q_PROPERTY(bool showsRecordingConsent READ showsRecordingConsent NOTIFY showsRecordingConsentChanged)
-    Q_PROPERTY(QString recordingConsentRequestID READ recordingConsentRequestID NOTIFY recordingConsentRequestIDChanged)
-    Q_PROPERTY(int unreadChatCount READ unreadChatCount NOTIFY unreadChatCountChanged)
-    Q_PROPERTY(bool isSessionChatVisible READ isSessionChatVisible NOTIFY isSessionChatVisibleChanged)
-    Q_PROPERTY(bool showsErrorReport READ showsErrorReport NOTIFY showsErrorReportChanged)
-    Q_PROPERTY(QString errorReportMemo READ errorReportMemo NOTIFY errorReportMemoChanged)
-    Q_PROPERTY(bool isSubmittingErrorReport READ isSubmittingErrorReport NOTIFY isSubmittingErrorReportChanged)
-    Q_PROPERTY(bool showsReportAccepted READ showsReportAccepted NOTIFY showsReportAcceptedChanged)
-    Q_PROPERTY(QString reportAcceptedMessage READ reportAcceptedMessage NOTIFY reportAcceptedMessageChanged)
-    Q_PROPERTY(bool showsFileAccessPreparationConfirmation READ showsFileAccessPreparationConfirmation NOTIFY showsFileAccessPreparationConfirmationChanged)
-    Q_PROPERTY(bool isPreparingFileAccess READ isPreparingFileAccess NOTIFY isPreparingFileAccessChanged)
-    Q_PROPERTY(bool fileAccessLimited READ fileAccessLimited NOTIFY fileAccessLimitedChanged)
-    Q_PROPERTY(QString manualErrorReportId READ manualErrorReportId NOTIFY manualErrorReportIdChanged)
-    Q_PROPERTY(bool fileAccessPrepared READ fileAccessPrepared NOTIFY fileAccessPreparedChanged)
-    Q_PROPERTY(bool bidirectionalClipboardEnabled READ bidirectionalClipboardEnabled NOTIFY
-                   bidirectionalClipboardEnabledChanged)
     Q_PROPERTY(QString activeResumeToken READ activeResumeToken NOTIFY activeResumeTokenChanged)
     Q_PROPERTY(bool recoveringSession READ recoveringSession NOTIFY recoveringSessionChanged)
     Q_PROPERTY(int recoveryAttempt READ recoveryAttempt NOTIFY recoveryAttemptChanged)
@@ -106,11 +82,10 @@ public:
 
     static constexpr const char* kRequiresRecordingConsentKey = "DoorwardenMacClient.RequiresRecordingConsent";
     static constexpr const char* kRequiresCallConsentKey = "DoorwardenMacClient.RequiresCallConsent";
-    static constexpr const char* kFileAccessPreparedKey = "DoorwardenMacClient.FileAccessPrepared";
     static constexpr const char* kEmptyCode = "000 000";
     static constexpr int kCountdownSeconds = 10;
     // Viewers waiting for the customer's answer at most; a request beyond is refused.
-    static constexpr int kMaximumPendingApprovals = 8;
+    static constexpr int kMaximumPendingApprovals = ViewerAdmission::kMaximumPending;
 
     // What the primary action did, or why it did nothing.
     enum class PrimaryActionResult {
@@ -131,26 +106,17 @@ public:
         const PermissionProbe& permissionProbe;
         const ClientLocalization& texts;
         RandomSource& random;
-        // What each support session works with on this machine, and the threads its parts run on.
-        SessionEnvironment& environment;
-        const ThreadContext& threads;
-        // The relay connection is built from these; the model supplies its localised texts and
-        // the capture.
+        // The relay connection is built from these; the model supplies its localised texts.
         ClientRelayConnection::Dependencies relay;
-        // Makes the screen capture (from the environment, on the threads above) once the first
-        // viewer is ready; empty: none runs.
-        RelayCaptureFactory makeCapture;
+        // The features of a support session; the model attaches them to its connection. They
+        // must outlive the model.
+        SessionServices& services;
         // Removes the client from this machine; false when it could not. Empty: not possible.
         std::function<bool()> removeApplication;
         // Tells the user that removal failed (title, message, button) and returns once dismissed.
         std::function<void(const QString& title, const QString& message, const QString& button)> showAlert;
         // Ends the application; called once, after the viewer-end countdown.
         std::function<void()> terminateApplication;
-        // The session's collaboration parts; an empty factory means the feature is not
-        // available yet, and its events are logged and dropped.
-        std::function<std::unique_ptr<DrawingController>()> makeDrawingController;
-        std::function<std::unique_ptr<VoiceCallController>()> makeVoiceCallController;
-        std::function<std::unique_ptr<FileTransferEngine>()> makeFileTransferEngine;
     };
 
     // Sets the initial values, reads the permissions and asks the secret store for a session
@@ -169,7 +135,9 @@ public:
     // Properties.
     const ClientConnectionState& connectionState() const { return connectionState_; }
     const ClientPermissionState& permissions() const { return permissions_; }
-    bool viewOnly() const { return viewOnly_; }
+    // Remote control is the remote input service's to allow; before a session this is the
+    // customer's choice to be watched only.
+    bool viewOnly() const { return !dependencies_.services.remoteInput().isAllowed(); }
     bool requiresRecordingConsent() const { return requiresRecordingConsent_; }
     bool requiresCallConsent() const { return requiresCallConsent_; }
     bool startsAutomatically() const { return startsAutomatically_; }
@@ -179,7 +147,7 @@ public:
     const QString& securityVerificationCode() const { return securityVerificationCode_; }
     const QList<ClientVerifiedViewer>& verifiedViewers() const { return verifiedViewers_; }
     // The names of the viewers waiting for the customer's approval, oldest first.
-    const QStringList& pendingViewerApprovals() const { return pendingViewerApprovals_; }
+    const QStringList& pendingViewerApprovals() const { return admission_.pending(); }
     bool approvesAllViewers() const { return approvesAllViewers_; }
     // The stored session record was looked for (and resuming started when there was one).
     bool isStartupComplete() const { return startupComplete_; }
@@ -188,25 +156,6 @@ public:
     bool removesApplicationOnExit() const { return removesApplicationOnExit_; }
     bool recoveryStartupNeedsApproval() const { return recoveryStartupNeedsApproval_; }
     ClientLanguage language() const { return language_; }
-    bool isDrawingActive() const { return isDrawingActive_; }
-    bool isSystemAudioActive() const { return isSystemAudioActive_; }
-    bool isRecordingActive() const { return isRecordingActive_; }
-    bool showsRecordingConsent() const { return showsRecordingConsent_; }
-    const QString& recordingConsentRequestID() const { return recordingConsentRequestID_; }
-    const std::set<QString>& activeRecordingRequestIDs() const { return activeRecordingRequestIDs_; }
-    int unreadChatCount() const { return unreadChatCount_; }
-    bool isSessionChatVisible() const { return isSessionChatVisible_; }
-    bool fileAccessPrepared() const { return fileAccessPrepared_; }
-    bool showsErrorReport() const { return showsErrorReport_; }
-    const QString& errorReportMemo() const { return errorReportMemo_; }
-    bool isSubmittingErrorReport() const { return isSubmittingErrorReport_; }
-    bool showsReportAccepted() const { return showsReportAccepted_; }
-    const QString& reportAcceptedMessage() const { return reportAcceptedMessage_; }
-    bool showsFileAccessPreparationConfirmation() const { return showsFileAccessPreparationConfirmation_; }
-    bool isPreparingFileAccess() const { return isPreparingFileAccess_; }
-    bool fileAccessLimited() const { return fileAccessLimited_; }
-    const QString& manualErrorReportId() const { return manualErrorReportId_; }
-    bool bidirectionalClipboardEnabled() const { return bidirectionalClipboardEnabled_; }
     const QString& activeResumeToken() const { return activeResumeToken_; }
     bool recoveringSession() const { return recoveringSession_; }
     int recoveryAttempt() const { return recoveryAttempt_; }
@@ -225,6 +174,8 @@ public:
     bool isSessionRefreshActive() const { return sessionRefreshTask_.isActive(); }
 
     ClientRelayConnection& relayConnection() { return *relayConnection_; }
+    SessionServices& services() { return dependencies_.services; }
+    const SessionServices& services() const { return dependencies_.services; }
     PermissionManager& permissionManager() { return permissionManager_; }
 
     // Operations.
@@ -246,7 +197,6 @@ public:
     void setLanguage(ClientLanguage language);
     void refreshStatusMessage();
     void setRemoteControlAllowed(bool allowed);
-    void setDrawingActive(bool active);
     void setRequiresRecordingConsent(bool required);
     void setRequiresCallConsent(bool required);
     void setStartsAutomatically(bool starts);
@@ -289,24 +239,6 @@ signals:
     void removesApplicationOnExitChanged();
     void recoveryStartupNeedsApprovalChanged();
     void languageChanged();
-    void isDrawingActiveChanged();
-    void isSystemAudioActiveChanged();
-    void isRecordingActiveChanged();
-    void showsRecordingConsentChanged();
-    void recordingConsentRequestIDChanged();
-    void unreadChatCountChanged();
-    void isSessionChatVisibleChanged();
-    void fileAccessPreparedChanged();
-    void showsErrorReportChanged();
-    void errorReportMemoChanged();
-    void isSubmittingErrorReportChanged();
-    void showsReportAcceptedChanged();
-    void reportAcceptedMessageChanged();
-    void showsFileAccessPreparationConfirmationChanged();
-    void isPreparingFileAccessChanged();
-    void fileAccessLimitedChanged();
-    void manualErrorReportIdChanged();
-    void bidirectionalClipboardEnabledChanged();
     void activeResumeTokenChanged();
     void recoveringSessionChanged();
     void recoveryAttemptChanged();
@@ -329,7 +261,6 @@ private:
     void setRecoveryAttempt(int attempt);
     void setActiveResumeToken(const QString& token);
     void setRecoveryStartupNeedsApproval(bool needed);
-    void setSystemAudioActive(bool active);
     QString text(std::string_view key) const;
 
     void permissionPollStep(std::size_t check);
@@ -338,24 +269,10 @@ private:
     void countdownTick();
     void finishViewerEndCountdown();
     void updateCountdownStatus();
-    // Clears what the views show of a session and stops its services (chat, clipboard, call,
-    // recording); the state and the record are the caller's.
+    // Clears what the views show of a session; the state and the record are the caller's.
     void leaveSession();
-    void resetChatState();
     // Forgets the session's viewers: codes, verified viewers, waiting requests.
     void clearViewers();
-    void resetClipboardFileState();
-    void resetCallAndRecordingState();
-    void stopDrawing();
-    void endVoiceCall();
-    void startClipboardMonitor();
-    void submitPendingErrorReports();
-    void dropUnavailable(std::string_view event);
-    // The part, made on first use; null (the event logged and dropped) when the build has none.
-    template <typename Part>
-    Part* onFirstUse(std::unique_ptr<Part>& part, const std::function<std::unique_ptr<Part>()>& make,
-                     std::string_view feature);
-    std::string localClientId() const;
 
     // One handler for each relay event.
     void on(const relayEvent::SessionCreated& event);
@@ -366,20 +283,10 @@ private:
     void on(const relayEvent::Disconnected& event);
     void on(const relayEvent::RecoveryPending& event);
     void on(const relayEvent::RecoveryExpired& event);
-    void on(const relayEvent::SystemInfoRequest& event);
-    void on(const relayEvent::FileTransfer& event);
-    void on(const relayEvent::Drawing& event);
-    void on(const relayEvent::VoiceCall& event);
-    void on(const relayEvent::SystemAudioActive& event);
-    void on(const relayEvent::Clipboard& event);
-    void on(const relayEvent::FileBrowser& event);
-    void on(const relayEvent::Recording& event);
-    void on(const relayEvent::PowerCommand& event);
-    void on(const relayEvent::ErrorReportAccepted& event);
     void failWith(const QString& reason, std::string_view statusKey);
     void answerViewer(bool accepted, const QString& name, const char* how);
     void answerOldestViewer(bool accepted);
-    void setPendingViewerApprovals(const QStringList& names);
+    void pendingViewerApprovalsUpdated(const QStringList& before);
     void completeStartup(std::optional<ClientPersistentSession> record, std::uint64_t generation);
     // Work that was asked for in one turn of the session (the store's answer to a read, say)
     // applies only if nothing has begun or ended the session since: compare generations.
@@ -387,15 +294,11 @@ private:
 
     Dependencies dependencies_;
     PermissionManager permissionManager_;
-    std::unique_ptr<ClientSessionCapture> sessionCapture_; // outlives the connection, which stops it
     std::unique_ptr<ClientRelayConnection> relayConnection_;
-    std::unique_ptr<DrawingController> drawingController_;
-    std::unique_ptr<VoiceCallController> voiceCallController_;   // on first use
-    std::unique_ptr<FileTransferEngine> fileTransferEngine_;     // on first use
+    ViewerAdmission admission_;
 
     ClientConnectionState connectionState_;
     ClientPermissionState permissions_;
-    bool viewOnly_ = false;
     bool requiresRecordingConsent_ = false;
     bool requiresCallConsent_ = false;
     bool startsAutomatically_ = false;
@@ -403,11 +306,7 @@ private:
     QString supportCode_;
     QString securityVerificationCode_;
     QList<ClientVerifiedViewer> verifiedViewers_;
-    QStringList pendingViewerApprovals_;
     bool approvesAllViewers_ = false;
-    // The first viewer request after a start of the connection is the agent whose code the
-    // customer entered: approved at once.
-    bool viewerApprovedOnConnection_ = false;
     bool startupComplete_ = false;
     std::uint64_t generation_ = 0;
     QString enteredCode_ = QString::fromLatin1(kEmptyCode);
@@ -415,26 +314,6 @@ private:
     bool removesApplicationOnExit_ = false;
     bool recoveryStartupNeedsApproval_ = false;
     ClientLanguage language_;
-    bool isDrawingActive_ = false;
-    bool isSystemAudioActive_ = false;
-    bool isRecordingActive_ = false;
-    bool showsRecordingConsent_ = false;
-    QString recordingConsentRequestID_;
-    std::set<QString> activeRecordingRequestIDs_;
-    int unreadChatCount_ = 0;
-    bool isSessionChatVisible_ = false;
-    bool fileAccessPrepared_ = false;
-    // Error report dialog, file access preparation: set by those features when they arrive.
-    bool showsErrorReport_ = false;
-    QString errorReportMemo_;
-    bool isSubmittingErrorReport_ = false;
-    bool showsReportAccepted_ = false;
-    QString reportAcceptedMessage_;
-    bool showsFileAccessPreparationConfirmation_ = false;
-    bool isPreparingFileAccess_ = false;
-    bool fileAccessLimited_ = false;
-    QString manualErrorReportId_;
-    bool bidirectionalClipboardEnabled_ = true;
     QString activeResumeToken_;
     bool recoveringSession_ = false;
     int recoveryAttempt_ = 0;
@@ -444,7 +323,6 @@ private:
     TaskHandle viewerEndCountdownTask_;
     TaskHandle recoveryRetryTask_;
     TaskHandle sessionRefreshTask_;
-    TaskHandle clipboardMonitorTask_;
     TaskHandle endSessionTask_;
 };
 

@@ -4,7 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/InputInjector.h"
 #include "platform/TaskRunner.h"
-#include "relay/RelayRemoteInput.h"
+#include "input/RemoteInput.h"
 
 #include <atomic>
 #include <chrono>
@@ -25,7 +25,7 @@ class ClientRemoteInputWorker;
 // matters) and wheel turns add up, while buttons, keys and switches are kept, so a flood cannot
 // stall the caller nor lose a release. Past kHardLimit waiting, which only a flood of buttons
 // and keys reaches, input is dropped and everything held is let go instead.
-class ClientRemoteInput final : public RelayRemoteInput {
+class ClientRemoteInput final : public RemoteInput {
 public:
     static constexpr std::size_t kQueueLimit = 256;
     static constexpr std::size_t kHardLimit = 4096;

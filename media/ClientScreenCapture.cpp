@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <mutex>
 
 namespace doorwarden {
 
@@ -18,59 +19,92 @@ int toInt(std::int64_t value)
 
 } // namespace
 
-ClientScreenCapture::ClientScreenCapture(Dependencies dependencies, Hooks hooks)
+// Lets the workers' output through to the sinks while open; closing waits for a call that is
+// running. Shared with the workers, which may outlive the capture on their runners.
+class ClientScreenCapture::Gate final : public VideoSink, public CursorSink, public AudioSink {
+public:
+    explicit Gate(MediaSinks sinks)
+        : sinks_(sinks)
+    {
+    }
+
+    void setOpen(bool open)
+    {
+        const std::lock_guard lock(mutex_);
+        open_ = open;
+    }
+
+    void screenInfo(std::int64_t width, std::int64_t height, std::int64_t displayWidth,
+                    std::int64_t displayHeight) override
+    {
+        through([&] { sinks_.video.screenInfo(width, height, displayWidth, displayHeight); });
+    }
+    void encodedFrame(EncodedVideoFrame frame) override
+    {
+        through([&] { sinks_.video.encodedFrame(std::move(frame)); });
+    }
+    void cursorPosition(double x, double y) override
+    {
+        through([&] { sinks_.cursor.cursorPosition(x, y); });
+    }
+    void cursorShape(bool visible, std::int64_t hotspotX, std::int64_t hotspotY, QByteArray png) override
+    {
+        through([&] { sinks_.cursor.cursorShape(visible, hotspotX, hotspotY, std::move(png)); });
+    }
+    void audioFrame(ClientAudioFramePayload frame) override
+    {
+        through([&] { sinks_.audio.audioFrame(std::move(frame)); });
+    }
+
+private:
+    template <typename Call>
+    void through(Call call)
+    {
+        const std::lock_guard lock(mutex_);
+        if (open_) {
+            call();
+        }
+    }
+
+    const MediaSinks sinks_;
+    std::mutex mutex_;
+    bool open_ = false;
+};
+
+ClientScreenCapture::ClientScreenCapture(Dependencies dependencies, MediaSinks sinks)
     : runner_(dependencies.threads.capture())
     , audioRunner_(dependencies.threads.audio())
-    , gate_(std::make_shared<HookGate>())
+    , gate_(std::make_shared<Gate>(sinks))
 {
-    Hooks open = gated(std::move(hooks), gate_);
     audio_ = std::make_shared<ClientSystemAudioWorker>(
         ClientSystemAudioWorker::Dependencies{dependencies.clock, audioRunner_, dependencies.log,
                                               std::move(dependencies.systemAudio)},
-        std::move(open.audioFrame));
+        [gate = gate_](const ClientAudioFramePayload& packet) { gate->audioFrame(packet); });
     worker_ = std::make_shared<ClientScreenCaptureWorker>(
         ClientScreenCaptureWorker::Dependencies{dependencies.clock, runner_, dependencies.log,
                                                 std::move(dependencies.capturer), std::move(dependencies.cursor),
                                                 std::move(dependencies.makeEncoder)},
-        std::move(open));
+        *gate_, *gate_);
 }
 
 ClientScreenCapture::~ClientScreenCapture()
 {
     stop();
-    // The last references go to the runners: the workers and their platform objects end there.
-    runner_.post([worker = std::move(worker_)]() mutable { worker.reset(); });
+    // The last references go to the runners: the workers and their platform objects end there,
+    // before the gate they write to.
+    runner_.post([worker = std::move(worker_), gate = gate_]() mutable { worker.reset(); });
     audioRunner_.post([audio = std::move(audio_)]() mutable { audio.reset(); });
 }
 
-RelayCaptureFactory ClientScreenCapture::factory(SessionEnvironment& environment, const ThreadContext& threads,
-                                                 const Clock& clock, ClientDiagnosticLog& log)
+MediaStreamFactory ClientScreenCapture::factory(SessionEnvironment& environment, const ThreadContext& threads,
+                                                const Clock& clock, ClientDiagnosticLog& log)
 {
-    return [&environment, &threads, &clock, &log](Hooks hooks) -> std::unique_ptr<RelayCapture> {
+    return [&environment, &threads, &clock, &log](MediaSinks sinks) -> std::unique_ptr<MediaStream> {
         return std::make_unique<ClientScreenCapture>(
             Dependencies{clock, threads, log, environment.createScreenCapturer(), environment.createCursorMonitor(),
                          environment.createSystemAudioCapturer()},
-            std::move(hooks));
+            sinks);
     };
-}
-
-RelayCapture::Hooks ClientScreenCapture::gated(Hooks hooks, const std::shared_ptr<HookGate>& gate)
-{
-    const auto through = [gate](auto hook) {
-        return [gate, hook = std::move(hook)](auto&&... arguments) {
-            const std::lock_guard lock(gate->mutex);
-            if (gate->open && hook) {
-                hook(std::forward<decltype(arguments)>(arguments)...);
-            }
-        };
-    };
-    Hooks out;
-    out.encodedFrame = through(std::move(hooks.encodedFrame));
-    out.cursorPosition = through(std::move(hooks.cursorPosition));
-    out.cursorShape = through(std::move(hooks.cursorShape));
-    out.screenInfo = through(std::move(hooks.screenInfo));
-    out.audioFrame = through(std::move(hooks.audioFrame));
-    return out;
 }
 
 template <typename Worker, typename Work>
@@ -97,20 +131,14 @@ void ClientScreenCapture::onAudio(Work work)
 
 void ClientScreenCapture::start()
 {
-    {
-        const std::lock_guard lock(gate_->mutex);
-        gate_->open = true;
-    }
+    gate_->setOpen(true);
     onWorker([](ClientScreenCaptureWorker& worker) { worker.start(); });
     onAudio([](ClientSystemAudioWorker& audio) { audio.setStreaming(true); });
 }
 
 void ClientScreenCapture::stop()
 {
-    {
-        const std::lock_guard lock(gate_->mutex);
-        gate_->open = false;
-    }
+    gate_->setOpen(false);
     onWorker([](ClientScreenCaptureWorker& worker) { worker.stop(); });
     onAudio([](ClientSystemAudioWorker& audio) { audio.setStreaming(false); });
 }
@@ -146,7 +174,7 @@ void ClientScreenCapture::reportViewerStats(std::int64_t queueDepth, double thro
     });
 }
 
-void ClientScreenCapture::setSystemAudio(bool enabled, const std::string& quality)
+void ClientScreenCapture::setSystemAudio(bool enabled, AudioQuality quality)
 {
     onAudio([enabled, quality](ClientSystemAudioWorker& audio) { audio.setSystemAudio(enabled, quality); });
 }

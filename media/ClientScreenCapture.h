@@ -2,6 +2,7 @@
 
 #include "media/ClientScreenCaptureWorker.h"
 #include "media/ClientSystemAudioWorker.h"
+#include "media/MediaStream.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/Clock.h"
 #include "platform/CursorMonitor.h"
@@ -9,23 +10,21 @@
 #include "platform/SessionEnvironment.h"
 #include "platform/SystemAudioCapturer.h"
 #include "platform/ThreadContext.h"
-#include "relay/RelayCapture.h"
 
 #include <memory>
-#include <mutex>
 
 namespace doorwarden {
 
-// The screen capture of a support session, as the relay connection steers it: each call hops
-// to the capture runner, where a ClientScreenCaptureWorker does the work, and the system audio
-// to the audio runner, where a ClientSystemAudioWorker records and encodes while the capture runs
-// and a viewer listens; the hooks are called on those runners. stop() closes the hooks at once
-// (waiting for one that is running), so nothing reaches the connection after it returns, and the
-// work winds down on the runners.
+// The screen and sound of a support session: each call hops to the capture runner, where a
+// ClientScreenCaptureWorker does the work, and the system audio to the audio runner, where a
+// ClientSystemAudioWorker records and encodes while the capture runs and a viewer listens; the
+// sinks are called on those runners. stop() closes the way to the sinks at once (waiting for a
+// call that is running), so nothing reaches them after it returns, and the work winds down on
+// the runners.
 //
 // Main thread. The workers and their platform objects are destroyed on their runners, after the
 // capture itself.
-class ClientScreenCapture final : public RelayCapture {
+class ClientScreenCapture final : public MediaStream {
 public:
     struct Dependencies {
         const Clock& clock;
@@ -37,15 +36,15 @@ public:
         ClientScreenCaptureWorker::EncoderFactory makeEncoder = ClientH264Encoder::create;
     };
 
-    ClientScreenCapture(Dependencies dependencies, Hooks hooks);
+    ClientScreenCapture(Dependencies dependencies, MediaSinks sinks);
     ~ClientScreenCapture() override;
     ClientScreenCapture(const ClientScreenCapture&) = delete;
     ClientScreenCapture& operator=(const ClientScreenCapture&) = delete;
 
-    // Makes captures from `environment`'s screen source, cursor monitor and system audio, on
-    // `threads`. All four must outlive the captures it makes.
-    static RelayCaptureFactory factory(SessionEnvironment& environment, const ThreadContext& threads,
-                                       const Clock& clock, ClientDiagnosticLog& log);
+    // Makes streams from `environment`'s screen source, cursor monitor and system audio, on
+    // `threads`. All four must outlive the streams it makes.
+    static MediaStreamFactory factory(SessionEnvironment& environment, const ThreadContext& threads,
+                                      const Clock& clock, ClientDiagnosticLog& log);
 
     void start() override;
     void stop() override;
@@ -53,16 +52,11 @@ public:
     void setTargetFps(std::int64_t fps) override;
     void reportTransportSample(std::size_t queuedFrames, double sendMilliseconds) override;
     void reportViewerStats(std::int64_t queueDepth, double throughputMs, const ClientVideoStatsPayload& stats) override;
-    void setSystemAudio(bool enabled, const std::string& quality) override;
+    void setSystemAudio(bool enabled, AudioQuality quality) override;
 
 private:
-    // Lets hooks through while open; closing waits for a hook that is running.
-    struct HookGate {
-        std::mutex mutex;
-        bool open = false;
-    };
+    class Gate;
 
-    static Hooks gated(Hooks hooks, const std::shared_ptr<HookGate>& gate);
     template <typename Worker, typename Work>
     static void post(TaskRunner& runner, const std::shared_ptr<Worker>& worker, Work work);
     template <typename Work>
@@ -72,7 +66,7 @@ private:
 
     TaskRunner& runner_;
     TaskRunner& audioRunner_;
-    const std::shared_ptr<HookGate> gate_;
+    const std::shared_ptr<Gate> gate_;
     std::shared_ptr<ClientScreenCaptureWorker> worker_;
     std::shared_ptr<ClientSystemAudioWorker> audio_;
 };

@@ -33,13 +33,14 @@ std::size_t signatureOf(const QByteArray& png, int hotspotX, int hotspotY)
 
 } // namespace
 
-ClientScreenCaptureWorker::ClientScreenCaptureWorker(Dependencies dependencies, RelayCapture::Hooks hooks)
+ClientScreenCaptureWorker::ClientScreenCaptureWorker(Dependencies dependencies, VideoSink& video, CursorSink& cursor)
     : clock_(dependencies.clock)
     , runner_(dependencies.runner)
     , log_(dependencies.log)
     , capturer_(std::move(dependencies.capturer))
     , cursor_(std::move(dependencies.cursor))
-    , hooks_(std::move(hooks))
+    , videoOut_(video)
+    , cursorOut_(cursor)
     , makeEncoder_(std::move(dependencies.makeEncoder))
     , adaptive_(clock_)
     , pacer_(clock_.monotonicNow())
@@ -91,7 +92,7 @@ void ClientScreenCaptureWorker::start()
             self->tick();
         }
     });
-    hooks_.screenInfo(size_.captureWidth, size_.captureHeight, size_.pictureWidth, size_.pictureHeight);
+    videoOut_.screenInfo(size_.captureWidth, size_.captureHeight, size_.pictureWidth, size_.pictureHeight);
 }
 
 void ClientScreenCaptureWorker::stop()
@@ -241,7 +242,7 @@ void ClientScreenCaptureWorker::emitFrame(EncodedVideoFrame frame)
 {
     frame.displayWidth = size_.pictureWidth;
     frame.displayHeight = size_.pictureHeight;
-    hooks_.encodedFrame(std::move(frame));
+    videoOut_.encodedFrame(std::move(frame));
 }
 
 void ClientScreenCaptureWorker::followDisplayLayout()
@@ -260,7 +261,7 @@ void ClientScreenCaptureWorker::configure(int tier)
     monitor_ = capturer_->monitorRect();
     size_ = CaptureSize::forTier(monitor_.width, monitor_.height, tier);
     appliedResolutionTier_ = tier;
-    hooks_.screenInfo(size_.captureWidth, size_.captureHeight, size_.pictureWidth, size_.pictureHeight);
+    videoOut_.screenInfo(size_.captureWidth, size_.captureHeight, size_.pictureWidth, size_.pictureHeight);
     createEncoder();
 }
 
@@ -300,7 +301,7 @@ void ClientScreenCaptureWorker::samplePointer()
     if (std::abs(x - lastCursorX_) > kPointerEpsilon || std::abs(y - lastCursorY_) > kPointerEpsilon) {
         lastCursorX_ = x;
         lastCursorY_ = y;
-        hooks_.cursorPosition(x, y);
+        cursorOut_.cursorPosition(x, y);
     }
 }
 
@@ -317,7 +318,7 @@ void ClientScreenCaptureWorker::pollCursorShape(Time now)
         if (cursorShown_) {
             cursorShown_ = false;
             lastCursorSignature_.reset();
-            hooks_.cursorShape(false, 0, 0, {});
+            cursorOut_.cursorShape(false, 0, 0, {});
         }
         return;
     }
@@ -339,7 +340,7 @@ void ClientScreenCaptureWorker::pollCursorShape(Time now)
         return;
     }
     lastCursorSignature_ = signature;
-    hooks_.cursorShape(true, hotspotX, hotspotY, png);
+    cursorOut_.cursorShape(true, hotspotX, hotspotY, png);
 }
 
 } // namespace doorwarden

@@ -4,8 +4,10 @@
 #include "media/ClientAdaptiveVideoController.h"
 #include "media/ClientH264Encoder.h"
 #include "media/ClientJpegEncoder.h"
+#include "media/CursorSink.h"
 #include "media/FramePacer.h"
 #include "media/I420Frame.h"
+#include "media/VideoSink.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/Clock.h"
 #include "platform/CursorImage.h"
@@ -15,7 +17,6 @@
 #include "platform/ScreenRect.h"
 #include "platform/TaskHandle.h"
 #include "platform/TaskRunner.h"
-#include "relay/RelayCapture.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,7 +30,7 @@ namespace doorwarden {
 // The screen capture's work on the capture runner: it samples the monitor every tick (damage
 // tells whether the screen changed), paces the samples to the adaptive frame rate, grabs and
 // scales the forwarded ones, encodes them as H.264 (JPEG when no encoder works) and reports
-// frames, geometry and the pointer through the hooks. It owns the adaptive controller and
+// frames, geometry and the pointer to its sinks. It owns the adaptive controller and
 // applies its decisions, the resolution tier included.
 //
 // Pacing: a change after 0.2 s or more of quiet goes out at once; otherwise frames go out at
@@ -38,7 +39,7 @@ namespace doorwarden {
 // receiving pictures (and key frames on request).
 //
 // Made with std::make_shared on any thread, then used and destroyed only on `runner` (its
-// timers hold it weakly). The hooks are called on the runner.
+// timers hold it weakly). The sinks are called on the runner and must outlive the worker.
 class ClientScreenCaptureWorker : public std::enable_shared_from_this<ClientScreenCaptureWorker> {
 public:
     using Time = Clock::MonotonicTime;
@@ -60,7 +61,7 @@ public:
         EncoderFactory makeEncoder = ClientH264Encoder::create;
     };
 
-    ClientScreenCaptureWorker(Dependencies dependencies, RelayCapture::Hooks hooks);
+    ClientScreenCaptureWorker(Dependencies dependencies, VideoSink& video, CursorSink& cursor);
     ~ClientScreenCaptureWorker();
     ClientScreenCaptureWorker(const ClientScreenCaptureWorker&) = delete;
     ClientScreenCaptureWorker& operator=(const ClientScreenCaptureWorker&) = delete;
@@ -104,7 +105,8 @@ private:
     ClientDiagnosticLog& log_;
     std::unique_ptr<ScreenCapturer> capturer_;
     std::unique_ptr<CursorMonitor> cursor_;
-    const RelayCapture::Hooks hooks_;
+    VideoSink& videoOut_;
+    CursorSink& cursorOut_;
     const EncoderFactory makeEncoder_;
 
     ClientAdaptiveVideoController adaptive_;

@@ -20,10 +20,10 @@ constexpr std::string_view kCategory = "SYSTEM_AUDIO";
 constexpr std::size_t kCompactAfter = 19'200;
 
 const std::array<ClientSystemAudioCapture::Quality, 4> kQualities{{
-    {"data_saver", 32'000, 1, 80},
-    {"automatic", 64'000, 2, 160},
-    {"high", 96'000, 2, 240},
-    {"maximum", 192'000, 2, 480},
+    {AudioQuality::dataSaver, 32'000, 1, 80},
+    {AudioQuality::automatic, 64'000, 2, 160},
+    {AudioQuality::high, 96'000, 2, 240},
+    {AudioQuality::maximum, 192'000, 2, 480},
 }};
 
 std::string fixed(double value, int decimals)
@@ -35,10 +35,10 @@ std::string fixed(double value, int decimals)
 
 } // namespace
 
-ClientSystemAudioCapture::Quality ClientSystemAudioCapture::qualityFor(const std::string& quality)
+ClientSystemAudioCapture::Quality ClientSystemAudioCapture::qualityFor(AudioQuality quality)
 {
     for (const Quality& known : kQualities) {
-        if (known.name == quality) {
+        if (known.quality == quality) {
             return known;
         }
     }
@@ -75,7 +75,7 @@ std::size_t ClientSystemAudioCapture::pendingFrames() const
     return std::min(left_.size(), right_.size()) - readOffset_;
 }
 
-void ClientSystemAudioCapture::configure(bool enabled, const std::string& quality)
+void ClientSystemAudioCapture::configure(bool enabled, AudioQuality quality)
 {
     const Quality chosen = qualityFor(quality);
     if (chosen.bitrate != bitrate_ || chosen.channels != channels_) {
@@ -92,7 +92,7 @@ void ClientSystemAudioCapture::configure(bool enabled, const std::string& qualit
         reset();
     }
     log_.log(std::string(kCategory), std::string("capture_") + (enabled ? "active" : "stopped") +
-                                         " quality=" + chosen.name + " bitrate=" + std::to_string(bitrate_) +
+                                         " quality=" + std::string(nameOf(chosen.quality)) + " bitrate=" + std::to_string(bitrate_) +
                                          " channels=" + std::to_string(channels_));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/AudioResampler.h"
+#include "media/AudioQuality.h"
 #include "platform/AudioBuffer.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/Clock.h"
@@ -28,7 +29,7 @@ public:
     using PacketHandler = std::function<void(const ClientAudioFramePayload& packet)>;
 
     struct Quality {
-        std::string name; // "data_saver", "automatic", "high" or "maximum"
+        AudioQuality quality;
         int bitrate = 0;
         int channels = 0;
         int packetByteLimit = 0;
@@ -38,9 +39,7 @@ public:
     static constexpr int kPacketFrames = 960;
     static constexpr float kSilencePeak = 0.0001F;
 
-    // A viewer's quality text: one of the four names compared exactly; anything else, an empty
-    // text included, is "automatic".
-    static Quality qualityFor(const std::string& quality);
+    static Quality qualityFor(AudioQuality quality);
 
     // The sample format's number in the "source_format" log line, on the scale of the viewers'
     // logs: 1 for 32-bit float, 3 for 16-bit integer (0 other, 2 64-bit float, 4 32-bit integer).
@@ -53,7 +52,7 @@ public:
 
     // A change of bitrate or channels replaces the encoder (at the next packet); turning it off
     // drops everything buffered. Only a change of `enabled` is logged.
-    void configure(bool enabled, const std::string& quality);
+    void configure(bool enabled, AudioQuality quality);
     // Buffers, converts when needed, and encodes every whole 20 ms; ignored while disabled.
     void process(const AudioBuffer& buffer);
 

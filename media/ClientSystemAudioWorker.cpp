@@ -30,7 +30,7 @@ void ClientSystemAudioWorker::setStreaming(bool streaming)
     applySource();
 }
 
-void ClientSystemAudioWorker::setSystemAudio(bool enabled, const std::string& quality)
+void ClientSystemAudioWorker::setSystemAudio(bool enabled, AudioQuality quality)
 {
     DOORWARDEN_ASSERT_ON(runner_);
     capture_.configure(enabled, quality);

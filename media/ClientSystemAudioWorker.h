@@ -35,7 +35,7 @@ public:
     // Whether the screen capture runs: without it no sound is recorded, but the viewers' choice
     // is kept for the next start.
     void setStreaming(bool streaming);
-    void setSystemAudio(bool enabled, const std::string& quality);
+    void setSystemAudio(bool enabled, AudioQuality quality);
 
 private:
     // Starts or stops the source to match what is wanted.

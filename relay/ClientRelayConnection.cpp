@@ -2,17 +2,13 @@
 
 #include "platform/MainThreadPoster.h"
 #include "platform/ThreadCheck.h"
-#include "platform/WeakGuard.h"
 #include "relay/RelayMessageCodec.h"
-#include "relay/RelayMessageType.h"
-#include "relay/crypto/Sha256.h"
+#include "relay/WireCompatibility.h"
 
-#include <QPointer>
 #include <QHostAddress>
 #include <QUrlQuery>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 
 namespace doorwarden {
@@ -21,47 +17,13 @@ namespace {
 
 using Type = RelayMessageType;
 
-// What a machine without a name is called toward the relay and in error reports.
-constexpr const char* kNamelessMachine = "Mac";
+// Who sent what arrives on the direct control channel, until that channel is bound to the key
+// of one viewer.
+constexpr const char* kDirectPeer = "direct";
 
 const char* boolText(bool value)
 {
     return value ? "true" : "false";
-}
-
-// Types that act on the customer's machine or data: obeyed only when they arrive encrypted or
-// on the direct control channel, never as plain relay messages.
-bool needsSecuredOrigin(Type type)
-{
-    switch (type) {
-    case Type::inputEvent:
-    case Type::clipboard:
-    case Type::fileTransferOffer:
-    case Type::fileTransferAccept:
-    case Type::fileTransferChunk:
-    case Type::fileTransferAck:
-    case Type::fileTransferComplete:
-    case Type::fileTransferCancel:
-    case Type::fileTransferResult:
-    case Type::fileBrowseRequest:
-    case Type::fileDownloadRequest:
-    case Type::systemInfoRequest:
-    case Type::recordingRequest:
-    case Type::recordingCancel:
-    case Type::recordingState:
-    case Type::powerCommand:
-    case Type::drawing:
-    case Type::voiceCall:
-    case Type::clientRemovalRequest:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isFileTransfer(Type type)
-{
-    return type >= Type::fileTransferOffer && type <= Type::fileTransferResult;
 }
 
 QByteArray utf8Bytes(const std::string& text)
@@ -75,88 +37,51 @@ std::string trimmedViewerName(const RelayMessage& message)
     return QString::fromStdString(message.viewerName.value_or("")).trimmed().toStdString();
 }
 
-// A peer's id as a log value: its first 64 bytes, anything but printable ASCII (and the log's
-// separator) shown as "?".
-std::string loggableId(std::string_view id)
-{
-    constexpr std::size_t kShown = 64;
-    std::string shown;
-    for (const char c : id.substr(0, kShown)) {
-        shown += c > ' ' && c < 0x7f && c != '|' ? c : '?';
-    }
-    return id.size() > kShown ? shown + "..." : shown;
-}
-
-// Why a well-formed hello got no key, as logged; null for a malformed hello.
-const char* helloRefusalReason(ClientE2eeError error)
-{
-    switch (error) {
-    case ClientE2eeError::notAdmitted:
-        return "not_admitted";
-    case ClientE2eeError::alreadyKeyed:
-        return "already_keyed";
-    case ClientE2eeError::tooManyViewers:
-        return "too_many";
-    default:
-        return nullptr;
-    }
-}
-
 } // namespace
 
 ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
     : dependencies_(std::move(dependencies))
-    , videoOutbox_(dependencies_.clock, dependencies_.log, videoOutboxBytes, socketBacklogBytes,
-                   {
-                       .keyFrameNeeded =
-                           [this] {
-                               if (capture_) {
-                                   capture_->requestKeyFrame();
-                               }
-                           },
-                       .transportSample =
-                           [this](std::size_t queuedFrames, double sendMilliseconds) {
-                               if (capture_) {
-                                   capture_->reportTransportSample(queuedFrames, sendMilliseconds);
-                               }
-                           },
-                       .handedOver = [this] { watchSocketBacklog(); },
-                   })
-    , errorReports_({
+    , router_(dependencies_.log)
+    , transport_({
+          .scheduler = dependencies_.scheduler,
           .clock = dependencies_.clock,
           .log = dependencies_.log,
-          .machineName = [this] { return machineName(); },
-          .loadPending = dependencies_.loadPendingErrorReports,
-          .send = [this](const ClientErrorReportPayload& report,
-                         std::function<void(bool)> done) { sendErrorReport(report, std::move(done)); },
+          .socketFactory = dependencies_.socketFactory,
+          .video =
+              {
+                  .keyFrameNeeded =
+                      [this] {
+                          if (videoFeedback_.keyFrameNeeded) {
+                              videoFeedback_.keyFrameNeeded();
+                          }
+                      },
+                  .transportSample =
+                      [this](std::size_t queuedFrames, double sendMilliseconds) {
+                          if (videoFeedback_.transportSample) {
+                              videoFeedback_.transportSample(queuedFrames, sendMilliseconds);
+                          }
+                      },
+                  .handedOver = {},
+              },
       })
+    , secure_(dependencies_.random, dependencies_.log)
 {
+    registerControlRoutes();
     if (!dependencies_.direct) {
         return;
     }
-    // The callbacks run on the direct transport's queue.
+    // The callbacks run on the direct transport's queue; everything hops to the main thread,
+    // where it takes the same routes as an encrypted message.
     const MainThreadPoster<ClientRelayConnection> post(this, dependencies_.scheduler);
     dependencies_.direct->setCallbacks({
         .onSignal =
             [post](const RelayMessage& signal) {
-                post([signal](ClientRelayConnection& self) {
-                    if (self.socket_) {
-                        self.sendPlain(signal);
-                    }
-                });
+                post([signal](ClientRelayConnection& self) { self.sendPlain(signal, false); });
             },
         .onControl =
-            [post, input = dependencies_.remoteInput.get(),
-             allowed = directInputAllowed_](const RelayMessage& message) {
-                // Input goes to the injector at once, without the hop, under the view-only rule.
-                if (message.is(Type::inputEvent) && message.input) {
-                    if (allowed->load()) {
-                        input->handle(*message.input);
-                    }
-                    return;
-                }
+            [post](const RelayMessage& message) {
                 post([message](ClientRelayConnection& self) {
-                    self.handleSafely([&] { self.applicationDispatch(message, Origin::secured); });
+                    self.handleSafely([&] { self.router_.dispatch(message, MessageOrigin::readyViewer, kDirectPeer); });
                 });
             },
         .onConnectionChanged =
@@ -173,11 +98,71 @@ ClientRelayConnection::ClientRelayConnection(Dependencies dependencies)
 
 ClientRelayConnection::~ClientRelayConnection()
 {
-    // The direct transport's callbacks reach the injector, which goes with the connection;
-    // none runs once reset returns. A capture is stopped before it goes, as always.
-    stopCapture();
-    if (dependencies_.direct) {
-        dependencies_.direct->reset();
+    // No direct callback runs once reset returns; the services hear the end as always.
+    stop();
+}
+
+void ClientRelayConnection::registerControlRoutes()
+{
+    const auto relay = RequiredOrigin::relay;
+    router_.route(Type::sessionCreated, relay, [this](const InboundMessage& inbound) {
+        std::string digits;
+        for (const char c : inbound.message.sessionCode.value_or("")) {
+            if (std::isdigit(static_cast<unsigned char>(c))) {
+                digits += c;
+            }
+        }
+        log("CONNECTION", "session_created");
+        raise(relayEvent::SessionCreated{digits, inbound.message.resumeToken});
+        if (transport_.isOpen()) { // the model may have stopped the connection
+            tellListeners([](SessionListener& listener) { listener.relayRegistered(); });
+        }
+    });
+    router_.route(Type::viewerRequest, relay, [this](const InboundMessage& inbound) { onViewerRequest(inbound); });
+    router_.route(Type::supportStarted, relay, [this](const InboundMessage&) { onSupportStarted(); });
+    router_.route(Type::e2eeHello, relay, [this](const InboundMessage& inbound) { onHello(inbound); });
+    router_.route(Type::e2eeReady, relay, [this](const InboundMessage& inbound) { onReady(inbound); });
+    router_.route(Type::e2eeData, relay, [this](const InboundMessage& inbound) { onEncrypted(inbound); });
+    router_.route(Type::transportRoute, relay, [this](const InboundMessage& inbound) {
+        const QString route = QString::fromStdString(inbound.message.text.value_or("")).toLower();
+        relayVideoSuppressed_ = route == QLatin1String("direct") && directConnected_;
+    });
+    router_.route(Type::error, relay, [this](const InboundMessage& inbound) {
+        if (inbound.message.statusCode == "recovery_pending") {
+            raise(relayEvent::RecoveryPending{});
+        } else if (recovering_) {
+            raise(relayEvent::RecoveryExpired{});
+        }
+    });
+    for (const Type signal : {Type::p2pOffer, Type::p2pAnswer, Type::p2pCandidate}) {
+        router_.route(signal, relay, [this](const InboundMessage& inbound) {
+            if (dependencies_.direct) {
+                dependencies_.direct->handleSignal(inbound.message);
+            }
+        });
+    }
+    // Ending grants nothing: the relay may end the session as well as a viewer.
+    for (const Type end : {Type::sessionEnd, Type::supportEnded, Type::remoteSupportEnded}) {
+        router_.route(end, RequiredOrigin::relayOrReadyViewer,
+                      [this](const InboundMessage&) { raise(relayEvent::SupportEnded{}); });
+    }
+}
+
+void ClientRelayConnection::addListener(SessionListener& listener)
+{
+    listeners_.push_back(&listener);
+}
+
+void ClientRelayConnection::removeListener(SessionListener& listener)
+{
+    std::erase(listeners_, &listener);
+}
+
+void ClientRelayConnection::tellListeners(const std::function<void(SessionListener&)>& tell)
+{
+    const auto listeners = listeners_; // a listener may remove itself
+    for (SessionListener* listener : listeners) {
+        tell(*listener);
     }
 }
 
@@ -205,7 +190,8 @@ QUrl ClientRelayConnection::relayUrl(const QString& endpoint, const QString& mac
     url.setPath(QStringLiteral("/doorwarden/ws"));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("role"), QStringLiteral("client"));
-    query.addQueryItem(QStringLiteral("name"), machineName.isEmpty() ? QString::fromLatin1(kNamelessMachine) : machineName);
+    query.addQueryItem(QStringLiteral("name"),
+                       machineName.isEmpty() ? QString::fromLatin1(wire::kNamelessMachine) : machineName);
     query.addQueryItem(QStringLiteral("code"), QString::fromStdString(code));
     // Without a token the item has no value at all ("...&resumeToken").
     query.addQueryItem(QStringLiteral("resumeToken"),
@@ -221,14 +207,12 @@ void ClientRelayConnection::start(const std::string& code, const std::optional<s
                                   bool recovering, bool viewOnly, EventHandler handler)
 {
     DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
-    if (socket_) {
+    if (transport_.isOpen()) {
         return;
     }
     activeCode_ = code;
-    viewOnly_ = viewOnly;
     eventHandler_ = std::move(handler);
-    enableRemoteInput(!viewOnly);
-    approvedViewers_ = recovering ? std::max<std::size_t>(approvedViewers_, 1) : 0;
+    secure_.beginConnection(recovering);
     log("CONNECTION", std::string("start recovering=") + boolText(recovering) + " viewOnly=" + boolText(viewOnly));
 
     const auto generation = recovering ? std::optional(randomIdentifier(dependencies_.random)) : std::nullopt;
@@ -239,63 +223,40 @@ void ClientRelayConnection::start(const std::string& code, const std::optional<s
         return;
     }
     recovering_ = recovering;
-    socket_ = dependencies_.socketFactory();
-    RelaySocket* socket = socket_.get();
-    videoOutbox_.attach(socket);
-    socket->open(
+    transport_.open(
         url, [this](const QByteArray& bytes) { receive(bytes); },
-        [this, socket](const QString& error) { socketFailed(socket, error); });
+        [this](const QString& error) { socketFailed(error); });
+    sessionRunning_ = true;
+    tellListeners([this](SessionListener& listener) { listener.sessionStarted(*this); });
 }
 
-void ClientRelayConnection::socketFailed(RelaySocket* socket, const QString& error)
+void ClientRelayConnection::socketFailed(const QString& error)
 {
     log("CONNECTION", "disconnected error=" + error.toStdString());
-    if (socket_.get() == socket) {
-        retireSocket();
-    }
     raise(relayEvent::Disconnected{error.toStdString()});
 }
 
 void ClientRelayConnection::stop()
 {
     DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
-    enableRemoteInput(false);
-    dependencies_.remoteInput->reset();
-    if (socket_) {
-        socket_->close();
-        retireSocket();
-    }
-    e2ee_.reset();
-    stopCapture();
+    transport_.close();
+    secure_.endEncryption();
     activeCode_.clear();
-    viewOnly_ = false;
     directConnected_ = false;
     relayVideoSuppressed_ = false;
-    removeClientWhenSessionEnds_ = false;
-    videoOutbox_.clear();
-    voiceFramesInFlight_ = 0;
-    audioSubscriptions_.clear();
-    viewerTargetFps_.reset();
-    if (eventHandler_) {
-        raise(relayEvent::SystemAudioActive{false});
+    if (sessionRunning_) {
+        sessionRunning_ = false;
+        tellListeners([](SessionListener& listener) { listener.sessionEnded(); });
     }
     if (dependencies_.direct) {
         dependencies_.direct->reset();
     }
 }
 
-void ClientRelayConnection::retireSocket()
-{
-    videoOutbox_.attach(nullptr);
-    // Stopping may happen inside one of the socket's own callbacks: destroy it only after
-    // that callback has returned.
-    dependencies_.scheduler.post([retired = std::shared_ptr<RelaySocket>(socket_.release())] {});
-}
-
 std::string ClientRelayConnection::machineName() const
 {
     const auto name = dependencies_.host.machineName();
-    return name.empty() ? kNamelessMachine : name;
+    return name.empty() ? wire::kNamelessMachine : name;
 }
 
 void ClientRelayConnection::receive(const QByteArray& bytes)
@@ -304,7 +265,7 @@ void ClientRelayConnection::receive(const QByteArray& bytes)
     handleSafely([&] {
         const auto message = RelayMessageCodec::decode(std::string_view(bytes.constData(), bytes.size()));
         if (message) {
-            relayDispatch(*message);
+            router_.dispatch(*message, MessageOrigin::relay);
         }
     });
 }
@@ -320,284 +281,75 @@ void ClientRelayConnection::handleSafely(const std::function<void()>& handle)
     }
 }
 
-void ClientRelayConnection::relayDispatch(const RelayMessage& message)
+void ClientRelayConnection::onViewerRequest(const InboundMessage& inbound)
 {
-    const auto type = relayMessageTypeNamed(message.type);
-    if (!type) {
+    // A place the customer gave before the connection was recovered is taken back without
+    // asking again, and without counting it twice.
+    if (transport_.isOpen() && secure_.takeReadmission()) {
+        log("SESSION", "viewer_approved by=recovery");
+        auto approval = messageOfType(Type::clientApproval, true);
+        approval.accepted = true;
+        sendPlain(approval, false);
         return;
     }
-    switch (*type) {
-    case Type::p2pOffer:
-    case Type::p2pAnswer:
-    case Type::p2pCandidate:
-        if (dependencies_.direct) {
-            dependencies_.direct->handleSignal(message);
-        }
-        return;
-    case Type::sessionCreated: {
-        std::string digits;
-        for (const char c : message.sessionCode.value_or("")) {
-            if (std::isdigit(static_cast<unsigned char>(c))) {
-                digits += c;
-            }
-        }
-        log("CONNECTION", "session_created");
-        raise(relayEvent::SessionCreated{digits, message.resumeToken});
-        return;
-    }
-    case Type::viewerRequest:
-        raise(relayEvent::ViewerRequested{trimmedViewerName(message)});
-        return;
-    case Type::supportStarted:
-        e2ee_ = std::make_unique<ClientSessionE2EE>(activeCode_, approvedViewers_, dependencies_.random);
-        raise(relayEvent::SupportStarted{});
-        if (e2ee_) { // the handler may have stopped the connection
-            auto hello = messageOfType(Type::e2eeHello, true);
-            hello.e2ee = e2ee_->hello();
-            sendPlain(hello);
-        }
-        return;
-    case Type::e2eeHello:
-    case Type::e2eeReady:
-        handleKeyExchange(message);
-        return;
-    case Type::e2eeData: {
-        if (!e2ee_ || !message.e2ee) {
-            return;
-        }
-        const auto inner = e2ee_->decrypt(*message.e2ee);
-        if (!inner) {
-            return;
-        }
-        auto decoded = RelayMessageCodec::decode(std::span<const std::uint8_t>(inner.value()));
-        if (decoded) {
-            // A viewer's encrypted message does not name its sender; the relay names it on the
-            // envelope, as it does for plain messages.
-            if (!decoded->viewerName) {
-                decoded->viewerName = message.viewerName;
-            }
-            applicationDispatch(*decoded, Origin::secured);
-        }
-        return;
-    }
-    case Type::transportRoute: {
-        QString route = QString::fromStdString(message.text.value_or("")).toLower();
-        relayVideoSuppressed_ = route == QLatin1String("direct") && directConnected_;
-        return;
-    }
-    case Type::error:
-        if (message.statusCode == "recovery_pending") {
-            raise(relayEvent::RecoveryPending{});
-        } else if (recovering_) {
-            raise(relayEvent::RecoveryExpired{});
-        }
-        return;
-    default:
-        if (needsSecuredOrigin(*type)) {
-            log("CONNECTION", "dropped_plain type=" + message.type);
-            return;
-        }
-        applicationDispatch(message, Origin::relay);
+    raise(relayEvent::ViewerRequested{trimmedViewerName(inbound.message)});
+}
+
+void ClientRelayConnection::onSupportStarted()
+{
+    secure_.startEncryption(activeCode_);
+    tellListeners([](SessionListener& listener) { listener.viewersReset(); });
+    raise(relayEvent::SupportStarted{});
+    if (secure_.isEncrypting()) { // the handler may have stopped the connection
+        auto hello = messageOfType(Type::e2eeHello, true);
+        hello.e2ee = secure_.hello();
+        sendPlain(hello, false);
     }
 }
 
-void ClientRelayConnection::handleKeyExchange(const RelayMessage& message)
+void ClientRelayConnection::onHello(const InboundMessage& inbound)
 {
-    if (!e2ee_ || !message.e2ee) {
+    if (!secure_.isEncrypting() || !inbound.message.e2ee) {
         return;
     }
-    const std::string& sender = message.e2ee->senderId;
-    if (message.is(Type::e2eeHello)) {
-        auto key = e2ee_->keyForHello(*message.e2ee, trimmedViewerName(message));
-        if (key) {
-            auto reply = messageOfType(Type::e2eeKey, true);
-            reply.e2ee = std::move(key).value();
-            sendPlain(reply);
-        } else if (const char* reason = helloRefusalReason(key.error()); reason && e2ee_->noteRefusal(sender)) {
-            log("E2EE", "hello refused sender=" + loggableId(sender) + " reason=" + reason);
-        }
+    if (auto key = secure_.answerHello(*inbound.message.e2ee, trimmedViewerName(inbound.message))) {
+        auto reply = messageOfType(Type::e2eeKey, true);
+        reply.e2ee = std::move(*key);
+        sendPlain(reply, false);
+    }
+}
+
+void ClientRelayConnection::onReady(const InboundMessage& inbound)
+{
+    if (!secure_.isEncrypting() || !inbound.message.e2ee) {
         return;
     }
-    auto outcome = e2ee_->acceptReady(*message.e2ee);
-    if (!outcome.accepted || !outcome.reply) {
-        return; // a proof sent again needs no answer and is no news
+    auto viewer = secure_.acceptReady(*inbound.message.e2ee);
+    if (!viewer) {
+        return;
     }
     auto reply = messageOfType(Type::e2eeReady, true);
-    reply.e2ee = std::move(outcome.reply);
-    sendPlain(reply);
+    reply.e2ee = std::move(viewer->reply);
+    sendPlain(reply, false);
     log("E2EE", "ready accepted=true");
-    raise(relayEvent::EncryptionReady{outcome.verificationCode, sender, outcome.viewerName});
-    if (e2ee_ && !capture_) {
-        startCapture();
+    raise(relayEvent::EncryptionReady{viewer->verificationCode, viewer->id, viewer->name});
+    if (secure_.isReady(viewer->id)) { // the model may have stopped the connection
+        tellListeners([id = viewer->id](SessionListener& listener) { listener.viewerReady(id); });
     }
 }
 
-void ClientRelayConnection::applicationDispatch(const RelayMessage& message, Origin origin)
+void ClientRelayConnection::onEncrypted(const InboundMessage& inbound)
 {
-    const auto type = relayMessageTypeNamed(message.type);
-    if (!type || (origin == Origin::relay && needsSecuredOrigin(*type))) {
+    if (!inbound.message.e2ee) {
         return;
     }
-    switch (*type) {
-    case Type::voiceCall:
-        if (message.voiceCall) {
-            raise(relayEvent::VoiceCall{*message.voiceCall, message.viewerName});
-        }
-        return;
-    case Type::sessionEnd:
-    case Type::supportEnded:
-    case Type::remoteSupportEnded:
-        raise(relayEvent::SupportEnded{removeClientWhenSessionEnds_});
-        return;
-    case Type::clientRemovalRequest:
-        handleRemovalRequest();
-        return;
-    case Type::errorReportCollect:
-        errorReports_.collect(message.errorReport);
-        return;
-    case Type::errorReportAccepted:
-        raise(relayEvent::ErrorReportAccepted{message.errorReport ? message.errorReport->reportId : std::string(),
-                                              message.statusCode, message.text});
-        return;
-    case Type::clipboard:
-        if (message.clipboard) {
-            raise(relayEvent::Clipboard{*message.clipboard});
-        }
-        return;
-    case Type::fileBrowseRequest:
-    case Type::fileDownloadRequest:
-        if (message.fileBrowser) {
-            raise(relayEvent::FileBrowser{message.type, *message.fileBrowser});
-        }
-        return;
-    case Type::systemInfoRequest:
-        if (message.systemInfo) {
-            raise(relayEvent::SystemInfoRequest{*message.systemInfo});
-        }
-        return;
-    case Type::recordingRequest:
-    case Type::recordingCancel:
-    case Type::recordingState:
-        if (message.recording) {
-            raise(relayEvent::Recording{message.type, *message.recording});
-        }
-        return;
-    case Type::powerCommand:
-        if (message.powerAction) {
-            raise(relayEvent::PowerCommand{*message.powerAction});
-        }
-        return;
-    case Type::drawing:
-        if (message.drawing) {
-            raise(relayEvent::Drawing{*message.drawing});
-        }
-        return;
-    case Type::audioSubscribe:
-        handleAudioSubscription(message);
-        return;
-    case Type::keyframeRequest:
-        if (capture_) {
-            capture_->requestKeyFrame();
-        }
-        return;
-    case Type::videoControl:
-        if (message.videoControl) {
-            viewerTargetFps_ = message.videoControl->targetFps;
-            if (capture_) {
-                capture_->setTargetFps(*viewerTargetFps_);
-            }
-        }
-        return;
-    case Type::videoStats:
-        if (capture_ && message.videoStats) {
-            const auto& stats = *message.videoStats;
-            capture_->reportViewerStats(std::max(stats.queueDepth, stats.peakQueueDepth),
-                                        stats.averageThroughputMs > 0 ? stats.averageThroughputMs
-                                                                      : stats.averageRenderMs,
-                                        stats);
-        }
-        return;
-    case Type::inputEvent:
-        if (message.input && !viewOnly_) {
-            dependencies_.remoteInput->handle(*message.input);
-        }
-        return;
-    default:
-        if (isFileTransfer(*type) && message.fileTransfer) {
-            raise(relayEvent::FileTransfer{message.type, *message.fileTransfer});
-        }
+    const auto opened = secure_.open(*inbound.message.e2ee);
+    if (!opened) {
         return;
     }
-}
-
-void ClientRelayConnection::handleAudioSubscription(const RelayMessage& message)
-{
-    if (!message.audioSubscription) {
-        return;
-    }
-    std::string subscriber = trimmedViewerName(message);
-    if (subscriber.empty()) {
-        subscriber = "viewer";
-    }
-    const auto& subscription = *message.audioSubscription;
-    if (subscription.enabled) {
-        audioSubscriptions_.subscribe(subscriber, subscription.quality);
-    } else {
-        audioSubscriptions_.unsubscribe(subscriber);
-    }
-    const std::string quality = audioSubscriptions_.effectiveQuality();
-    const bool active = audioSubscriptions_.isActive();
-    if (capture_) {
-        capture_->setSystemAudio(active, quality);
-    }
-    raise(relayEvent::SystemAudioActive{active});
-    log("SYSTEM_AUDIO", "subscription updated subscriber=" + subscriber + " enabled=" + boolText(subscription.enabled) +
-                            " subscribers=" + std::to_string(audioSubscriptions_.count()) + " quality=" + quality);
-}
-
-void ClientRelayConnection::handleRemovalRequest()
-{
-    const bool ready = dependencies_.canRemoveClient && dependencies_.canRemoveClient();
-    removeClientWhenSessionEnds_ = ready;
-    auto status = messageOfType(Type::clientRemovalStatus, true);
-    if (!ready) {
-        status.statusCode = "client_removal_not_ready";
-    }
-    status.text = dependencies_.localizedText(ready ? "client.removal.ready" : "client.removal.not_ready").toStdString();
-    sendApplication(status);
-}
-
-void ClientRelayConnection::sendErrorReport(const ClientErrorReportPayload& report, std::function<void(bool)> done)
-{
-    auto message = messageOfType(Type::errorReportSubmit, false);
-    message.errorReport = report;
-    sendPlain(message, weakGuarded(this, [done = std::move(done)](ClientRelayConnection& self, bool sent) {
-                  self.log("ERROR_REPORT", sent ? "submitted component=Client" : "submit_failed error=send failed");
-                  if (done) {
-                      done(sent);
-                  }
-              }));
-}
-
-void ClientRelayConnection::startCapture()
-{
-    if (dependencies_.capture && !capture_) {
-        capture_ = dependencies_.capture->startCapture(*this);
-        // What the viewers asked for before the capture ran.
-        if (capture_ && viewerTargetFps_) {
-            capture_->setTargetFps(*viewerTargetFps_);
-        }
-        if (capture_ && audioSubscriptions_.isActive()) {
-            capture_->setSystemAudio(true, audioSubscriptions_.effectiveQuality());
-        }
-    }
-}
-
-void ClientRelayConnection::stopCapture()
-{
-    if (capture_) {
-        capture_ = nullptr;
-        dependencies_.capture->stopCapture();
+    const auto inner = RelayMessageCodec::decode(std::span<const std::uint8_t>(opened->inner));
+    if (inner) {
+        router_.dispatch(*inner, MessageOrigin::readyViewer, opened->viewer);
     }
 }
 
@@ -609,94 +361,19 @@ void ClientRelayConnection::sendVideoFrame(const EncodedVideoFrame& frame)
             dependencies_.direct->offerVideo(frame.data, *header);
         }
     }
-    if (!socket_ || !e2ee_ || relayVideoSuppressed_ || !videoOutbox_.admits(frame.data.size(), frame.isKeyFrame)) {
+    if (!transport_.isOpen() || !secure_.hasReadyViewer() || relayVideoSuppressed_ ||
+        !transport_.admitsVideo(frame.data.size(), frame.isKeyFrame)) {
         return;
     }
-    ++videoSequence_;
-    QByteArray sealed(static_cast<qsizetype>(ClientSessionE2EE::sealedVideoSize(frame.data.size())), Qt::Uninitialized);
-    if (e2ee_->sealVideo(frame, videoSequence_,
-                         std::span(reinterpret_cast<std::uint8_t*>(sealed.data()), static_cast<std::size_t>(sealed.size())))) {
-        videoOutbox_.push(std::move(sealed));
+    QByteArray sealed = secure_.sealVideo(frame);
+    if (!sealed.isEmpty()) {
+        transport_.pushVideo(std::move(sealed));
     }
-}
-
-bool ClientRelayConnection::socketHasRoom(std::string_view kind, qsizetype bytes, std::int64_t limit)
-{
-    const std::int64_t queued = socket_->bufferedBytes();
-    if (queued + bytes <= limit) {
-        return true;
-    }
-    log("CONNECTION", "send_dropped kind=" + std::string(kind) + " queued_bytes=" + std::to_string(queued));
-    return false;
-}
-
-void ClientRelayConnection::watchSocketBacklog()
-{
-    if (!socket_ || socket_->bufferedBytes() <= socketBacklogBytes) {
-        socketStallCheck_.cancel();
-        return;
-    }
-    if (socketStallCheck_.isActive()) {
-        return;
-    }
-    socketStallCheck_ = dependencies_.scheduler.postDelayed(socketStallTimeout, [this, watched = socket_.get()] {
-        if (socket_.get() != watched) {
-            return;
-        }
-        const std::int64_t queued = watched->bufferedBytes();
-        if (queued <= socketBacklogBytes) {
-            return;
-        }
-        log("CONNECTION", "send_stalled queued_bytes=" + std::to_string(queued));
-        watched->close(); // no callback of it runs any more
-        socketFailed(watched, QStringLiteral("The relay has not taken data for %1 seconds")
-                                  .arg(std::chrono::seconds(socketStallTimeout).count()));
-    });
-}
-
-void ClientRelayConnection::sendCursorPosition(double x, double y)
-{
-    auto message = messageOfType(Type::cursorPosition, false);
-    message.cursorPosition = ClientCursorPositionPayload{
-        .visible = true, .monitorIndex = 0, .x = x, .y = y,
-        .origin = dependencies_.remoteInput->pointerController(), .controllerName = {}};
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendCursorShape(bool visible, std::int64_t hotspotX, std::int64_t hotspotY,
-                                            const QByteArray& png)
-{
-    auto message = messageOfType(Type::cursorShape, false);
-    message.cursorShape = ClientCursorShapePayload{visible, hotspotX, hotspotY, png.toBase64().toStdString()};
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendScreenInfo(std::int64_t width, std::int64_t height, std::int64_t displayWidth,
-                                           std::int64_t displayHeight)
-{
-    ClientMonitorInfoPayload monitor{.index = 0, .deviceName = "Mac Display", .primary = true,
-                                     .sourceX = 0, .sourceY = 0, .sourceWidth = displayWidth,
-                                     .sourceHeight = displayHeight, .streamX = 0, .streamY = 0,
-                                     .streamWidth = displayWidth, .streamHeight = displayHeight,
-                                     .dpiX = 72, .dpiY = 72};
-    auto message = messageOfType(Type::screenInfo, false);
-    message.screenInfo = ClientScreenInfoPayload{.width = width, .height = height, .platform = "macos",
-                                                 .dpiX = 72, .dpiY = 72, .codec = "h264", .fps = 30,
-                                                 .scalePercent = 100, .quality = 100, .monitors = {monitor}};
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendAudioFrame(const ClientAudioFramePayload& frame)
-{
-    auto message = messageOfType(Type::audioFrame, false);
-    message.audioFrame = frame;
-    message.targetViewerIds = audioSubscriptions_.viewers();
-    sendApplication(message);
 }
 
 void ClientRelayConnection::endSession()
 {
-    if (!socket_ || activeCode_.empty()) {
+    if (!transport_.isOpen() || activeCode_.empty()) {
         return;
     }
     auto message = messageOfType(Type::sessionEnd, true);
@@ -705,118 +382,46 @@ void ClientRelayConnection::endSession()
         dependencies_.direct->offerControl(message);
     }
     if (!sendEncryptedOverRelay(message, {})) {
-        sendPlain(message);
+        sendPlain(message, false);
     }
     stop();
-}
-
-void ClientRelayConnection::setRemoteControlAllowed(bool allowed)
-{
-    viewOnly_ = !allowed;
-    enableRemoteInput(allowed);
-    log("REMOTE_CONTROL", std::string("allowed=") + boolText(allowed) + " source=client_indicator");
-}
-
-void ClientRelayConnection::enableRemoteInput(bool enabled)
-{
-    directInputAllowed_->store(enabled);
-    dependencies_.remoteInput->setEnabled(enabled);
 }
 
 void ClientRelayConnection::sendApproval(bool accepted)
 {
     // Without a socket the relay never learns of it, so nobody is admitted.
-    if (accepted && socket_) {
-        ++approvedViewers_;
-        if (e2ee_) {
-            e2ee_->admit(1);
-        }
+    if (accepted && transport_.isOpen()) {
+        secure_.admitOne();
     }
     auto message = messageOfType(Type::clientApproval, true);
     message.accepted = accepted;
-    sendPlain(message);
+    sendPlain(message, false);
 }
 
-void ClientRelayConnection::sendClipboard(const ClientClipboardPayload& payload)
+void ClientRelayConnection::sendToViewers(RelayMessage message, Done done)
 {
-    auto message = messageOfType(Type::clipboard, false);
-    message.clipboard = payload;
-    sendApplication(message);
+    sendApplication(std::move(message), std::move(done));
 }
 
-void ClientRelayConnection::sendFileTransfer(const std::string& messageType, const ClientFileTransferPayload& payload)
+void ClientRelayConnection::sendToViewers(const std::vector<std::string>& viewers, RelayMessage message, Done done)
 {
-    const auto type = relayMessageTypeNamed(messageType);
-    if (!type || !isFileTransfer(*type)) {
+    std::vector<std::string> addresses;
+    for (const std::string& viewer : viewers) {
+        if (auto address = secure_.addressOf(viewer)) {
+            addresses.push_back(std::move(*address));
+        }
+    }
+    if (addresses.empty()) {
+        complete(std::move(done), false);
         return;
     }
-    auto message = messageOfType(*type, false);
-    message.fileTransfer = payload;
-    sendApplication(message);
+    message.targetViewerIds = std::move(addresses);
+    sendApplication(std::move(message), std::move(done));
 }
 
-void ClientRelayConnection::sendFileBrowser(const std::string& messageType, const ClientFileBrowserPayload& payload)
+void ClientRelayConnection::sendToRelay(RelayMessage message, bool bulky, Done done)
 {
-    const auto type = relayMessageTypeNamed(messageType);
-    if (!type) {
-        return;
-    }
-    auto message = messageOfType(*type, false);
-    message.fileBrowser = payload;
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendSystemInfo(const ClientSystemInfoPayload& payload)
-{
-    auto message = messageOfType(Type::systemInfoResponse, false);
-    message.systemInfo = payload;
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendRecordingDecision(const ClientRecordingPayload& payload)
-{
-    auto message = messageOfType(Type::recordingDecision, false);
-    message.recording = payload;
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendRecordingStopRequest(const ClientRecordingPayload& payload)
-{
-    auto message = messageOfType(Type::recordingStopRequest, false);
-    message.recording = payload;
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendPowerStatus(const std::string& action, const std::string& statusCode,
-                                           const std::string& text)
-{
-    auto message = messageOfType(Type::powerStatus, false);
-    message.powerAction = action;
-    message.statusCode = statusCode;
-    message.text = text;
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendDrawing(const ClientDrawingPayload& payload)
-{
-    auto message = messageOfType(Type::drawing, false);
-    message.drawing = payload;
-    sendApplication(message);
-}
-
-void ClientRelayConnection::sendVoiceCall(const VoiceCallPayload& payload)
-{
-    auto message = messageOfType(Type::voiceCall, false);
-    message.voiceCall = payload;
-    if (payload.action != "audio") {
-        sendApplication(message);
-        return;
-    }
-    if (voiceFramesInFlight_ >= 4) {
-        return;
-    }
-    ++voiceFramesInFlight_;
-    sendApplication(message, [this](bool) { voiceFramesInFlight_ = std::max(0, voiceFramesInFlight_ - 1); });
+    sendPlain(message, bulky, std::move(done));
 }
 
 RelayMessage ClientRelayConnection::messageOfType(RelayMessageType type, bool withSessionCode) const
@@ -828,65 +433,49 @@ RelayMessage ClientRelayConnection::messageOfType(RelayMessageType type, bool wi
     return message;
 }
 
-void ClientRelayConnection::sendApplication(const RelayMessage& message, std::function<void(bool)> done)
+void ClientRelayConnection::sendApplication(RelayMessage message, Done done)
 {
     DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
     if (dependencies_.direct) {
         const bool pointer = message.is(Type::audioFrame);
         const bool sent = pointer ? dependencies_.direct->offerPointer(message) : dependencies_.direct->offerControl(message);
         if (sent) {
-            if (done) {
-                done(true);
-            }
+            complete(std::move(done), true);
             return;
         }
     }
     sendEncryptedOverRelay(message, std::move(done));
 }
 
-bool ClientRelayConnection::sendEncryptedOverRelay(const RelayMessage& message, std::function<void(bool)> done)
+bool ClientRelayConnection::sendEncryptedOverRelay(const RelayMessage& message, Done done)
 {
-    auto data = socket_ && e2ee_ ? e2ee_->encrypt(bytesOf(RelayMessageCodec::encode(message)))
-                                 : E2eeResult<ClientE2eePayload>(ClientE2eeError::keyUnavailable);
+    auto data = transport_.isOpen() ? secure_.seal(bytesOf(RelayMessageCodec::encode(message))) : std::nullopt;
     if (!data) {
-        if (done) {
-            done(false);
-        }
+        complete(std::move(done), false);
         return false;
     }
     auto envelope = messageOfType(Type::e2eeData, false);
-    envelope.e2ee = std::move(data).value();
-    sendPlain(envelope, std::move(done));
+    envelope.e2ee = std::move(*data);
+    sendPlain(envelope, false, std::move(done));
     return true;
 }
 
-void ClientRelayConnection::sendPlain(const RelayMessage& message, std::function<void(bool)> done)
+void ClientRelayConnection::sendPlain(const RelayMessage& message, bool bulky, Done done)
 {
-    DOORWARDEN_ASSERT_ON(dependencies_.scheduler);
-    if (!socket_) {
-        if (done) {
-            done(false);
-        }
+    transport_.sendText(utf8Bytes(RelayMessageCodec::encode(message)), message.type, bulky, std::move(done));
+}
+
+void ClientRelayConnection::complete(Done done, bool sent)
+{
+    if (!done) {
         return;
     }
-    const QByteArray bytes = utf8Bytes(RelayMessageCodec::encode(message));
-    // Error reports are the bulky messages that can wait for a later session (the pending
-    // store) or be asked for again; everything else has only the hard limit.
-    const bool report = message.is(Type::errorReportSubmit);
-    if (!socketHasRoom(report ? "error_report" : message.type, bytes.size(),
-                       report ? socketBacklogBytes : socketBacklogHardBytes)) {
-        if (done) {
-            done(false);
-        }
-        return;
-    }
-    socket_->sendText(bytes, weakGuarded(this, [done = std::move(done)](ClientRelayConnection& self, bool sent) {
-                          self.watchSocketBacklog();
-                          if (done) {
-                              done(sent);
-                          }
-                      }));
-    watchSocketBacklog();
+    dependencies_.scheduler.post(
+        [self = QPointer<ClientRelayConnection>(this), done = std::move(done), sent] {
+            if (self) {
+                done(sent);
+            }
+        });
 }
 
 void ClientRelayConnection::raise(const ClientRelayEvent& event)

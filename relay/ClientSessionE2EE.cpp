@@ -57,6 +57,15 @@ void ClientSessionE2EE::admit(std::size_t viewers)
     admitted_ = std::min(kMaxKeyedViewers, admitted_ + std::min(viewers, kMaxKeyedViewers));
 }
 
+std::optional<std::string> ClientSessionE2EE::viewerName(const std::string& senderId) const
+{
+    const auto found = keyed_.find(senderId);
+    if (found == keyed_.end()) {
+        return std::nullopt;
+    }
+    return found->second.name;
+}
+
 ClientE2eePayload ClientSessionE2EE::hello() const
 {
     return e2ee::helloPayload(localID_, publicKey_);

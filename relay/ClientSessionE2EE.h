@@ -62,6 +62,8 @@ public:
     // Base64 of the 91-byte DER SubjectPublicKeyInfo.
     const std::string& publicKey() const { return publicKey_; }
     const std::set<std::string>& readyPeers() const { return readyPeers_; }
+    // The name the relay gave with a keyed viewer's hello: where the relay delivers to it.
+    std::optional<std::string> viewerName(const std::string& senderId) const;
     // How many distinct viewers may be keyed, at most kMaxKeyedViewers.
     std::size_t admittedViewers() const { return admitted_; }
 

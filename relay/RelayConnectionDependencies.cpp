@@ -1,7 +1,5 @@
 #include "relay/RelayConnectionDependencies.h"
 
-#include "relay/UnavailableRemoteInput.h"
-
 namespace doorwarden {
 
 RelayConnectionDependencies::RelayConnectionDependencies(Scheduler& scheduler, const Clock& clock,
@@ -13,8 +11,6 @@ RelayConnectionDependencies::RelayConnectionDependencies(Scheduler& scheduler, c
     , host_(host)
     , random_(&RandomSource::system())
     , socketFactory_(std::move(socketFactory))
-    , remoteInput_(std::make_unique<UnavailableRemoteInput>(log))
-    , canRemoveClient_([] { return false; })
     , localizedText_([](std::string_view key) { return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())); })
     , relayEndpoint_(std::move(relayEndpoint))
 {
@@ -26,40 +22,15 @@ RelayConnectionDependencies& RelayConnectionDependencies::random(RandomSource& r
     return *this;
 }
 
-RelayConnectionDependencies& RelayConnectionDependencies::remoteInput(std::unique_ptr<RelayRemoteInput> input)
-{
-    remoteInput_ = std::move(input);
-    return *this;
-}
-
-RelayConnectionDependencies& RelayConnectionDependencies::capture(RelayCaptureControl* capture)
-{
-    capture_ = capture;
-    return *this;
-}
-
 RelayConnectionDependencies& RelayConnectionDependencies::direct(RelayDirectTransport* direct)
 {
     direct_ = direct;
     return *this;
 }
 
-RelayConnectionDependencies& RelayConnectionDependencies::canRemoveClient(std::function<bool()> canRemove)
-{
-    canRemoveClient_ = std::move(canRemove);
-    return *this;
-}
-
 RelayConnectionDependencies& RelayConnectionDependencies::localizedText(std::function<QString(std::string_view)> text)
 {
     localizedText_ = std::move(text);
-    return *this;
-}
-
-RelayConnectionDependencies&
-RelayConnectionDependencies::loadPendingErrorReports(std::function<std::vector<ClientErrorReportPayload>()> load)
-{
-    loadPendingErrorReports_ = std::move(load);
     return *this;
 }
 
@@ -72,12 +43,8 @@ ClientRelayConnection::Dependencies RelayConnectionDependencies::take()
         .host = host_,
         .random = *random_,
         .socketFactory = std::move(socketFactory_),
-        .remoteInput = std::move(remoteInput_),
-        .capture = capture_,
         .direct = direct_,
-        .canRemoveClient = std::move(canRemoveClient_),
         .localizedText = std::move(localizedText_),
-        .loadPendingErrorReports = std::move(loadPendingErrorReports_),
         .relayEndpoint = std::move(relayEndpoint_),
     };
 }

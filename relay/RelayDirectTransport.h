@@ -1,6 +1,7 @@
 #pragma once
 
-#include "relay/RelayCapture.h"
+#include "relay/VideoFrameHeader.h"
+#include <QByteArray>
 #include "relay/RelayMessage.h"
 
 #include <functional>
@@ -14,8 +15,8 @@ class RelayDirectTransport {
 public:
     // Called on the transport's own queue, and never once reset() has returned until a new
     // signal starts a new peer connection; the connection resets the transport before it is
-    // destroyed. onControl hands input to the injector on that queue; everything else is
-    // posted to the main thread, which drops it when the connection is gone.
+    // destroyed. The connection posts everything to the main thread, where a control message
+    // takes the same routes as an encrypted one; it is dropped when the connection is gone.
     struct Callbacks {
         std::function<void(const RelayMessage&)> onSignal;     // to send plain over the relay
         std::function<void(const RelayMessage&)> onControl;    // a control message from the viewer

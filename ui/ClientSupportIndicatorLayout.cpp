@@ -56,7 +56,7 @@ ClientSupportIndicatorLayout::Content ClientSupportIndicatorLayout::Content::of(
     if (content.viewers.size() == 1) {
         content.viewers.front().name.clear(); // one viewer needs no name
     }
-    if (model.isSystemAudioActive()) {
+    if (model.services().capture().isSystemAudioActive()) {
         content.systemAudio = texts.localizedText("indicator.system_audio_active", language);
     }
     content.endSupport = texts.localizedText("indicator.end_support", language);

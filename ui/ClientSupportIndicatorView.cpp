@@ -153,11 +153,12 @@ ClientSupportIndicatorView::ClientSupportIndicatorView(ClientModel& model, Optio
     pages_->addWidget(confirmationPage_);
 
     for (const auto signal : {&ClientModel::languageChanged, &ClientModel::indicatorStatusTextChanged,
-                              &ClientModel::isRecordingActiveChanged, &ClientModel::isSystemAudioActiveChanged,
                               &ClientModel::verifiedViewersChanged, &ClientModel::securityVerificationCodeChanged,
                               &ClientModel::viewOnlyChanged}) {
         connect(&model_, signal, this, &ClientSupportIndicatorView::refresh);
     }
+    connect(&model_.services().capture(), &CaptureService::isSystemAudioActiveChanged, this,
+            &ClientSupportIndicatorView::refresh);
     connect(endButton_, &QPushButton::clicked, this, &ClientSupportIndicatorView::askToEnd);
     connect(switch_, &QAbstractButton::clicked, this, &ClientSupportIndicatorView::askRemoteControl);
     connect(confirm_, &QPushButton::clicked, this, &ClientSupportIndicatorView::confirm);

@@ -16,6 +16,8 @@
 #include "relay/FakeRelaySocket.h"
 #include "relay/RelayConnectionDependencies.h"
 #include "relay/RelayFakes.h"
+#include "session/SessionFakes.h"
+#include "session/SessionServices.h"
 #include "relay/RelayMessageType.h"
 
 #include <gtest/gtest.h>
@@ -58,81 +60,12 @@ inline const QString kEndpoint = QStringLiteral("wss://relay.doorwarden.test:844
 // Seconds between 1970-01-01 and 2001-01-01, the epoch of the stored record's time stamp.
 inline constexpr double kRecordEpoch = 978'307'200.0;
 
-// What the collaboration parts were asked to do; outlives the parts the model owns.
-struct CollaborationRecord {
-    int drawingControllersMade = 0;
-    std::vector<ClientDrawingPayload> drawings;
-    int drawingStops = 0;
-
-    struct VoiceCallHandled {
-        VoiceCallPayload payload;
-        std::optional<std::string> viewerName;
-        bool requiresCallConsent = false;
-    };
-    std::vector<VoiceCallHandled> voiceCalls;
-    std::vector<std::string> callEnds;
-    bool callActive = false;
-
-    std::vector<std::pair<std::string, ClientFileTransferPayload>> fileTransfers;
-};
-
-class FakeDrawingController final : public DrawingController {
-public:
-    explicit FakeDrawingController(std::shared_ptr<CollaborationRecord> record)
-        : record_(std::move(record))
-    {
-    }
-    void handle(const ClientDrawingPayload& payload) override { record_->drawings.push_back(payload); }
-    void stop() override { ++record_->drawingStops; }
-
-private:
-    std::shared_ptr<CollaborationRecord> record_;
-};
-
-class FakeVoiceCallController final : public VoiceCallController {
-public:
-    explicit FakeVoiceCallController(std::shared_ptr<CollaborationRecord> record)
-        : record_(std::move(record))
-    {
-    }
-    void handle(const VoiceCallPayload& payload, const std::optional<std::string>& viewerName,
-                bool requiresCallConsent) override
-    {
-        record_->voiceCalls.push_back({payload, viewerName, requiresCallConsent});
-    }
-    void endCall(const std::string& reason) override
-    {
-        record_->callEnds.push_back(reason);
-        record_->callActive = false;
-    }
-    bool isCallActive() const override { return record_->callActive; }
-
-private:
-    std::shared_ptr<CollaborationRecord> record_;
-};
-
-class FakeFileTransferEngine final : public FileTransferEngine {
-public:
-    explicit FakeFileTransferEngine(std::shared_ptr<CollaborationRecord> record)
-        : record_(std::move(record))
-    {
-    }
-    void handle(const std::string& messageType, const ClientFileTransferPayload& payload) override
-    {
-        record_->fileTransfers.emplace_back(messageType, payload);
-    }
-
-private:
-    std::shared_ptr<CollaborationRecord> record_;
-};
-
 enum class Removal { unavailable, succeeds, fails };
 
 struct ModelOptions {
-    bool drawing = true;
-    bool voiceCall = false;
-    bool fileTransfer = false;
     Removal removal = Removal::unavailable;
+    // Whether the client may remove itself when the agent asks (the removal service's check).
+    bool canRemoveClient = false;
 };
 
 // Counts the model's change notifications by signal name.
@@ -156,24 +89,6 @@ public:
             {"removesApplicationOnExit", &M::removesApplicationOnExitChanged},
             {"recoveryStartupNeedsApproval", &M::recoveryStartupNeedsApprovalChanged},
             {"language", &M::languageChanged},
-            {"isDrawingActive", &M::isDrawingActiveChanged},
-            {"isSystemAudioActive", &M::isSystemAudioActiveChanged},
-            {"isRecordingActive", &M::isRecordingActiveChanged},
-            {"showsRecordingConsent", &M::showsRecordingConsentChanged},
-            {"recordingConsentRequestID", &M::recordingConsentRequestIDChanged},
-            {"unreadChatCount", &M::unreadChatCountChanged},
-            {"isSessionChatVisible", &M::isSessionChatVisibleChanged},
-            {"fileAccessPrepared", &M::fileAccessPreparedChanged},
-            {"showsErrorReport", &M::showsErrorReportChanged},
-            {"errorReportMemo", &M::errorReportMemoChanged},
-            {"isSubmittingErrorReport", &M::isSubmittingErrorReportChanged},
-            {"showsReportAccepted", &M::showsReportAcceptedChanged},
-            {"reportAcceptedMessage", &M::reportAcceptedMessageChanged},
-            {"showsFileAccessPreparationConfirmation", &M::showsFileAccessPreparationConfirmationChanged},
-            {"isPreparingFileAccess", &M::isPreparingFileAccessChanged},
-            {"fileAccessLimited", &M::fileAccessLimitedChanged},
-            {"manualErrorReportId", &M::manualErrorReportIdChanged},
-            {"bidirectionalClipboardEnabled", &M::bidirectionalClipboardEnabledChanged},
             {"activeResumeToken", &M::activeResumeTokenChanged},
             {"recoveringSession", &M::recoveringSessionChanged},
             {"recoveryAttempt", &M::recoveryAttemptChanged},
@@ -205,7 +120,11 @@ private:
 class ModelHarness {
 public:
     ModelHarness() { preferences.setStringValue(kClientLanguagePreferenceKey, "en"); }
-    ~ModelHarness() { model.reset(); }
+    ~ModelHarness()
+    {
+        model.reset();
+        services.reset();
+    }
     ModelHarness(const ModelHarness&) = delete;
     ModelHarness& operator=(const ModelHarness&) = delete;
 
@@ -213,9 +132,16 @@ public:
     {
         auto remoteInput = std::make_unique<FakeRemoteInput>();
         input = remoteInput.get();
-        auto relay = RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(), kEndpoint)
-                         .remoteInput(std::move(remoteInput))
-                         .take();
+        services = std::make_unique<SessionServices>(SessionServices::Dependencies{
+            .scheduler = scheduler,
+            .clock = clock,
+            .log = log,
+            .makeStream = streams.factory(),
+            .input = std::move(remoteInput),
+            .canRemoveClient = [ok = options.canRemoveClient] { return ok; },
+            .loadPendingErrorReports = {},
+        });
+        auto relay = RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(), kEndpoint).take();
         std::function<bool()> removeApplication;
         if (options.removal != Removal::unavailable) {
             removeApplication = [this, ok = options.removal == Removal::succeeds] {
@@ -223,7 +149,6 @@ public:
                 return ok;
             };
         }
-        auto record = collaboration;
         model = std::make_unique<ClientModel>(ClientModel::Dependencies{
             .scheduler = scheduler,
             .clock = clock,
@@ -234,10 +159,8 @@ public:
             .permissionProbe = probe,
             .texts = texts,
             .random = RandomSource::system(),
-            .environment = environment,
-            .threads = threads,
             .relay = std::move(relay),
-            .makeCapture = {},
+            .services = *services,
             .removeApplication = std::move(removeApplication),
             .showAlert =
                 [this](const QString& title, const QString& message, const QString& button) {
@@ -245,22 +168,6 @@ public:
                     alerts.push_back({title, message, button});
                 },
             .terminateApplication = [this] { lifecycle.emplace_back("terminate"); },
-            .makeDrawingController = options.drawing ? std::function<std::unique_ptr<DrawingController>()>(
-                                                           [record] {
-                                                               ++record->drawingControllersMade;
-                                                               return std::make_unique<FakeDrawingController>(record);
-                                                           })
-                                                     : nullptr,
-            .makeVoiceCallController =
-                options.voiceCall
-                    ? std::function<std::unique_ptr<VoiceCallController>()>(
-                          [record] { return std::make_unique<FakeVoiceCallController>(record); })
-                    : nullptr,
-            .makeFileTransferEngine =
-                options.fileTransfer
-                    ? std::function<std::unique_ptr<FileTransferEngine>()>(
-                          [record] { return std::make_unique<FakeFileTransferEngine>(record); })
-                    : nullptr,
         });
         return *model;
     }
@@ -328,6 +235,14 @@ public:
         deliver(RelayMessageType::supportStarted);
     }
 
+    // A ready viewer asks for the machine's sound (as its encrypted "audio_subscribe" would).
+    void viewerListens(const std::string& viewer = "VIEWER-1")
+    {
+        auto subscribe = RelayMessage::of(RelayMessageType::audioSubscribe);
+        subscribe.audioSubscription = ClientAudioSubscriptionPayload{true, "automatic"};
+        model->relayConnection().router().dispatch(subscribe, MessageOrigin::readyViewer, viewer);
+    }
+
     // --- Looking at the outside world --------------------------------------------------------
 
     static QUrlQuery query(const FakeRelaySocketPeer& peer) { return QUrlQuery(peer.url); }
@@ -366,10 +281,16 @@ public:
     }
 
     // True when the diagnostic log holds the line "<time>|<category>|<text>".
-    bool logged(const std::string& category, const std::string& text)
+    bool logged(const std::string& category, const std::string& text) { return loggedCount(category, text) > 0; }
+    std::size_t loggedCount(const std::string& category, const std::string& text)
     {
         const std::string snapshot = log.diagnosticSnapshot() + "\n";
-        return snapshot.find("|" + category + "|" + text + "\n") != std::string::npos;
+        const std::string needle = "|" + category + "|" + text + "\n";
+        std::size_t count = 0;
+        for (auto at = snapshot.find(needle); at != std::string::npos; at = snapshot.find(needle, at + 1)) {
+            ++count;
+        }
+        return count;
     }
 
     // Milliseconds since `start` of each screen-permission check, in order.
@@ -423,9 +344,6 @@ public:
 
     ManualClock clock;
     ManualScheduler scheduler{clock};
-    // Every worker thread on the same virtual time as the main thread.
-    ThreadContext threads = ThreadContext::withWorkersOn(scheduler, scheduler);
-    FakeSessionEnvironment environment;
     FakeHostInfo host;
     ClientDiagnosticLog log{clock, host};
     MemoryPreferences preferences;
@@ -435,7 +353,8 @@ public:
     const ClientLocalization& texts = ClientLocalization::bundled();
     FakeRelaySockets sockets;
     FakeRemoteInput* input = nullptr;
-    std::shared_ptr<CollaborationRecord> collaboration = std::make_shared<CollaborationRecord>();
+    FakeMediaStreams streams;
+    std::unique_ptr<SessionServices> services; // outlives the model
     std::vector<std::string> lifecycle; // "remove", "alert", "terminate", in order
     std::vector<std::array<QString, 3>> alerts;
     std::unique_ptr<ClientModel> model;

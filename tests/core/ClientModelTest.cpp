@@ -322,7 +322,7 @@ TEST_F(ClientModelTest, StateTransitionsFollowTheirTriggers)
     const Trigger endSupport = [](ModelHarness& m) { m.model->endSupport(); };
     const Trigger primary = [](ModelHarness& m) { m.model->performPrimaryAction(); };
     const Trigger supportStarted = [](ModelHarness& m) { m.model->handleRelayEvent(relayEvent::SupportStarted{}); };
-    const Trigger supportEnded = [](ModelHarness& m) { m.model->handleRelayEvent(relayEvent::SupportEnded{false}); };
+    const Trigger supportEnded = [](ModelHarness& m) { m.model->handleRelayEvent(relayEvent::SupportEnded{}); };
     const Trigger disconnected = [](ModelHarness& m) {
         m.model->handleRelayEvent(relayEvent::Disconnected{"gone"});
         m.scheduler.runUntilIdle(); // the secret store's answer about a stored session
@@ -457,11 +457,9 @@ TEST_F(ClientModelTest, ASessionRunsFromCodeEntryToItsEndOverTheRelay)
     EXPECT_EQ(model.statusMessage(), h.text("status.viewer_connected_preparing"));
 
     // The customer ends it.
-    const int drawingStopsBefore = h.collaboration->drawingStops;
     model.endSupport();
     EXPECT_EQ(model.connectionState(), Kind::ending);
     EXPECT_EQ(model.statusMessage(), h.text("status.ending"));
-    EXPECT_GT(h.collaboration->drawingStops, drawingStopsBefore);
     h.scheduler.runUntilIdle();
 
     const auto ends = ModelHarness::sent(socket, RelayMessageType::sessionEnd);
@@ -641,7 +639,6 @@ TEST_F(ClientModelTest, ViewerEndingClosesTheSessionAndStartsTheCountdown)
     auto& model = h.create();
     h.toSupporting();
     auto& socket = h.socket();
-    const int drawingStopsBefore = h.collaboration->drawingStops;
     h.deliver(RelayMessageType::supportEnded);
 
     EXPECT_EQ(model.connectionState(), Kind::viewerEnding);
@@ -649,7 +646,6 @@ TEST_F(ClientModelTest, ViewerEndingClosesTheSessionAndStartsTheCountdown)
     EXPECT_FALSE(model.removesApplicationOnExit());
     EXPECT_EQ(model.statusMessage(), h.format("status.closing_countdown", 10));
     EXPECT_TRUE(socket.closed);
-    EXPECT_GT(h.collaboration->drawingStops, drawingStopsBefore);
     EXPECT_TRUE(model.supportCode().isEmpty());
     EXPECT_TRUE(model.activeResumeToken().isEmpty());
     EXPECT_FALSE(h.storedRecord());
@@ -675,9 +671,12 @@ TEST_F(ClientModelTest, CountdownTicksEverySecondThenRemovesWhenAskedAndTerminat
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ModelHarness fresh;
-        auto& model = fresh.create({.removal = c.removal});
+        auto& model = fresh.create({.removal = c.removal, .canRemoveClient = c.removeClient});
         fresh.toSupporting();
-        model.handleRelayEvent(relayEvent::SupportEnded{c.removeClient});
+        // The agent asks for the removal (the removal service answers), then ends the session.
+        model.relayConnection().router().dispatch(RelayMessage::of(RelayMessageType::clientRemovalRequest),
+                                                  MessageOrigin::readyViewer, "viewer");
+        model.handleRelayEvent(relayEvent::SupportEnded{});
         const char* key = c.removeClient ? "status.removing_countdown" : "status.closing_countdown";
         EXPECT_EQ(model.removesApplicationOnExit(), c.removeClient);
         EXPECT_EQ(model.viewerEndCountdown(), 10);
@@ -745,10 +744,10 @@ TEST_F(ClientModelTest, ASecondViewerEndRestartsTheCountdown)
 {
     auto& model = h.create();
     h.toSupporting();
-    model.handleRelayEvent(relayEvent::SupportEnded{false});
+    model.handleRelayEvent(relayEvent::SupportEnded{});
     h.scheduler.advanceBy(5s);
     EXPECT_EQ(model.viewerEndCountdown(), 5);
-    model.handleRelayEvent(relayEvent::SupportEnded{false});
+    model.handleRelayEvent(relayEvent::SupportEnded{});
     EXPECT_EQ(model.viewerEndCountdown(), 10);
     h.scheduler.advanceBy(9s);
     EXPECT_EQ(model.viewerEndCountdown(), 1);
@@ -831,21 +830,24 @@ TEST_F(ClientModelTest, StartsInTheStoredLanguage)
     }
 }
 
-// --- Remote control and drawing --------------------------------------------------------------
+// --- Remote control -------------------------------------------------------------------------
 
 TEST_F(ClientModelTest, RemoteControlIsSwitchedOnlyWhileSupportingAndNeedsAccessibility)
 {
     auto& model = h.create();
+    const RemoteInputService& input = model.services().remoteInput();
     h.toWaitingForViewer();
     model.setRemoteControlAllowed(false);
     EXPECT_FALSE(model.viewOnly());
-    EXPECT_FALSE(model.relayConnection().viewOnly());
+    EXPECT_TRUE(input.isAllowed());
     EXPECT_FALSE(h.logged("REMOTE_CONTROL", "allowed=false source=client_indicator"));
 
     h.deliver(RelayMessageType::supportStarted);
+    NotificationCounter notifications(model);
     model.setRemoteControlAllowed(false);
     EXPECT_TRUE(model.viewOnly());
-    EXPECT_TRUE(model.relayConnection().viewOnly());
+    EXPECT_FALSE(input.isAllowed());
+    EXPECT_EQ(notifications.take()["viewOnly"], 1);
     EXPECT_EQ(h.input->enabled, false);
     EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=false source=client_indicator"));
     EXPECT_EQ(model.connectionState(), Kind::supporting);
@@ -856,7 +858,6 @@ TEST_F(ClientModelTest, RemoteControlIsSwitchedOnlyWhileSupportingAndNeedsAccess
     model.refreshPermissions();
     model.setRemoteControlAllowed(true);
     EXPECT_TRUE(model.viewOnly());
-    EXPECT_TRUE(model.relayConnection().viewOnly());
     EXPECT_EQ(h.input->enabled, false);
     EXPECT_TRUE(h.logged("PERMISSION", "accessibility=missing need=x11_xtest"));
     EXPECT_FALSE(h.logged("REMOTE_CONTROL", "allowed=true source=client_indicator"));
@@ -865,145 +866,38 @@ TEST_F(ClientModelTest, RemoteControlIsSwitchedOnlyWhileSupportingAndNeedsAccess
     model.refreshPermissions();
     model.setRemoteControlAllowed(true);
     EXPECT_FALSE(model.viewOnly());
-    EXPECT_FALSE(model.relayConnection().viewOnly());
+    EXPECT_TRUE(input.isAllowed());
     EXPECT_EQ(h.input->enabled, true);
     EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=true source=client_indicator"));
     EXPECT_EQ(model.statusMessage(), h.text("status.permissions_ready"));
 }
 
-TEST_F(ClientModelTest, LocalDrawingModeSetsTheStatusOnlyWhileSupporting)
+// --- Features without a service yet ---------------------------------------------------------
+
+TEST_F(ClientModelTest, MessagesOfFeaturesWithoutAServiceAreLoggedOnceAndLeaveTheSessionAlone)
 {
-    auto& model = h.create();
-    h.toWaitingForViewer();
-    model.setDrawingActive(true);
-    EXPECT_TRUE(model.isDrawingActive());
-    EXPECT_EQ(model.statusMessage(), h.text("status.tell_code"));
-    model.setDrawingActive(false);
-
-    h.deliver(RelayMessageType::supportStarted);
-    model.setDrawingActive(true);
-    EXPECT_TRUE(model.isDrawingActive());
-    EXPECT_EQ(model.statusMessage(), h.text("drawing.status_active"));
-    model.setDrawingActive(false);
-    EXPECT_FALSE(model.isDrawingActive());
-    EXPECT_EQ(model.statusMessage(), h.text("status.viewer_connected"));
-}
-
-TEST_F(ClientModelTest, ViewerDrawingReachesTheControllerAndNamesTheAuthor)
-{
-    enum class Expect { unchanged, author, viewer, connected };
-    struct Case {
-        const char* name;
-        const char* action;
-        const char* authorId;
-        const char* authorName;
-        const char* hostName;
-        bool localDrawing;
-        Expect status;
-    };
-    const Case cases[] = {
-        {"viewer begins", "begin", "viewer-anna", "Anna", "Test Machine", false, Expect::author},
-        {"viewer appends", "append", "viewer-anna", "Anna", "Test Machine", false, Expect::author},
-        {"nameless viewer", "begin", "viewer-anna", "", "Test Machine", false, Expect::viewer},
-        {"own stroke", "begin", "client:Test Machine", "Me", "Test Machine", false, Expect::unchanged},
-        {"own stroke, nameless host", "append", "client:Mac", "Me", "", false, Expect::unchanged},
-        {"another client's stroke", "begin", "client:Other", "Other", "Test Machine", false, Expect::author},
-        {"viewer stops", "mode_stopped", "viewer-anna", "Anna", "Test Machine", false, Expect::connected},
-        {"viewer stops while drawing here", "mode_stopped", "viewer-anna", "Anna", "Test Machine", true,
-         Expect::unchanged},
-        {"other action", "point", "viewer-anna", "Anna", "Test Machine", false, Expect::unchanged},
-    };
-    for (const bool withController : {true, false}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (withController ? "" : ", no drawing controller"));
-            ModelHarness fresh;
-            fresh.host.name = c.hostName;
-            auto& model = fresh.create({.drawing = withController});
-            fresh.toSupporting();
-            if (c.localDrawing) {
-                model.setDrawingActive(true);
-            }
-            const QString before = model.statusMessage();
-
-            ClientDrawingPayload payload;
-            payload.messageId = "m-1";
-            payload.strokeId = "s-1";
-            payload.action = c.action;
-            payload.tool = "pen";
-            payload.authorId = c.authorId;
-            payload.authorDisplayName = c.authorName;
-            model.handleRelayEvent(relayEvent::Drawing{payload});
-            fresh.scheduler.runUntilIdle();
-
-            if (withController) {
-                ASSERT_EQ(fresh.collaboration->drawings.size(), 1u);
-                EXPECT_EQ(fresh.collaboration->drawings[0], payload);
-            }
-            switch (c.status) {
-            case Expect::unchanged:
-                EXPECT_EQ(model.statusMessage(), before);
-                break;
-            case Expect::author:
-                EXPECT_EQ(model.statusMessage(),
-                          fresh.format("drawing.status_author", QString::fromUtf8(c.authorName)));
-                break;
-            case Expect::viewer:
-                EXPECT_EQ(model.statusMessage(), fresh.format("drawing.status_author", fresh.text("drawing.viewer")));
-                break;
-            case Expect::connected:
-                EXPECT_EQ(model.statusMessage(), fresh.text("status.viewer_connected"));
-                break;
-            }
-            EXPECT_EQ(model.connectionState(), Kind::supporting);
-        }
-    }
-}
-
-// --- Services that are not there yet, and the collaboration parts ----------------------------
-
-TEST_F(ClientModelTest, EventsOfUnavailableFeaturesLeaveStateAndStatusAlone)
-{
-    ClientFileTransferPayload transfer;
-    transfer.transferId = "tr-1";
-    transfer.name = "report.pdf";
-    VoiceCallPayload call;
-    call.callId = "call-1";
-    call.action = "offer";
-    ClientSystemInfoPayload systemInfo;
-    systemInfo.requestId = "sys-1";
-    ClientRecordingPayload recording;
-    recording.requestId = "rec-1";
-    ClientClipboardPayload clipboard;
-    clipboard.action = "set";
-    clipboard.kind = "text";
-    clipboard.text = "hello";
-    ClientFileBrowserPayload browse;
-    browse.requestId = "browse-1";
-    browse.path = "/home";
-
-    const std::pair<const char*, ClientRelayEvent> events[] = {
-        {"clipboard", relayEvent::Clipboard{clipboard}},
-        {"file browser", relayEvent::FileBrowser{"file_browse_request", browse}},
-        {"system information", relayEvent::SystemInfoRequest{systemInfo}},
-        {"recording", relayEvent::Recording{"recording_request", recording}},
-        {"power", relayEvent::PowerCommand{"shutdown"}},
-        {"error report accepted", relayEvent::ErrorReportAccepted{"r-1", std::nullopt, std::nullopt}},
-        {"voice call", relayEvent::VoiceCall{call, std::string("Anna")}},
-        {"file transfer", relayEvent::FileTransfer{"file_transfer_offer", transfer}},
+    const RelayMessageType unrouted[] = {
+        RelayMessageType::clipboard,         RelayMessageType::fileBrowseRequest, RelayMessageType::systemInfoRequest,
+        RelayMessageType::recordingRequest,  RelayMessageType::powerCommand,      RelayMessageType::errorReportAccepted,
+        RelayMessageType::voiceCall,         RelayMessageType::fileTransferOffer, RelayMessageType::drawing,
     };
     for (const Kind state : {Kind::waitingForViewer, Kind::supporting}) {
         ModelHarness fresh;
-        auto& model = fresh.create({.drawing = false});
+        auto& model = fresh.create();
         fresh.driveTo(state);
         const QString status = model.statusMessage();
         NotificationCounter notifications(model);
-        for (const auto& [name, event] : events) {
-            SCOPED_TRACE(kindName(state) + " " + name);
-            model.handleRelayEvent(event);
+        for (const RelayMessageType type : unrouted) {
+            SCOPED_TRACE(kindName(state) + " " + std::string(wireName(type)));
+            for (int i = 0; i < 2; ++i) {
+                EXPECT_EQ(model.relayConnection().router().dispatch(RelayMessage::of(type), MessageOrigin::readyViewer,
+                                                                    "viewer"),
+                          MessageRouter::Outcome::unrouted);
+            }
             fresh.scheduler.runUntilIdle();
+            EXPECT_EQ(fresh.loggedCount("CONNECTION", "unavailable type=" + std::string(wireName(type))), 1u);
             EXPECT_EQ(model.connectionState(), state);
             EXPECT_EQ(model.statusMessage(), status);
-            EXPECT_EQ(model.supportCode(), QString::fromLatin1(kCode));
         }
         const auto seen = notifications.take();
         EXPECT_EQ(seen.count("connectionState"), 0u);
@@ -1011,68 +905,6 @@ TEST_F(ClientModelTest, EventsOfUnavailableFeaturesLeaveStateAndStatusAlone)
         EXPECT_TRUE(fresh.socket().live());
         EXPECT_THAT(fresh.lifecycle, IsEmpty());
     }
-}
-
-TEST_F(ClientModelTest, VoiceCallsAndFileTransfersReachTheirPartsWhenThereAreSome)
-{
-    auto& model = h.create({.voiceCall = true, .fileTransfer = true});
-    model.setRequiresCallConsent(true);
-    h.toSupporting();
-
-    VoiceCallPayload call;
-    call.callId = "call-1";
-    call.action = "offer";
-    model.handleRelayEvent(relayEvent::VoiceCall{call, std::string("Anna")});
-    h.scheduler.runUntilIdle();
-    ASSERT_EQ(h.collaboration->voiceCalls.size(), 1u);
-    EXPECT_EQ(h.collaboration->voiceCalls[0].payload, call);
-    EXPECT_EQ(h.collaboration->voiceCalls[0].viewerName, "Anna");
-    EXPECT_TRUE(h.collaboration->voiceCalls[0].requiresCallConsent);
-
-    ClientFileTransferPayload transfer;
-    transfer.transferId = "tr-1";
-    transfer.name = "report.pdf";
-    model.handleRelayEvent(relayEvent::FileTransfer{"file_transfer_offer", transfer});
-    h.scheduler.runUntilIdle();
-    ASSERT_EQ(h.collaboration->fileTransfers.size(), 1u);
-    EXPECT_EQ(h.collaboration->fileTransfers[0].first, "file_transfer_offer");
-    EXPECT_EQ(h.collaboration->fileTransfers[0].second, transfer);
-
-    // A lost connection hangs up the call.
-    h.collaboration->callActive = true;
-    h.dropConnection();
-    EXPECT_THAT(h.collaboration->callEnds, ::testing::Contains("Call_Ended"));
-}
-
-TEST_F(ClientModelTest, TheIndicatorShowsARunningCall)
-{
-    auto& model = h.create({.voiceCall = true});
-    h.toSupporting();
-    EXPECT_EQ(model.indicatorStatusText(), h.text("indicator.active"));
-
-    NotificationCounter notifications(model);
-    VoiceCallPayload call;
-    call.callId = "call-1";
-    call.action = "accept";
-    h.collaboration->callActive = true; // the controller's state once it takes the message
-    model.handleRelayEvent(relayEvent::VoiceCall{call, std::nullopt});
-    EXPECT_EQ(model.indicatorStatusText(), h.text("indicator.call"));
-    EXPECT_GE(notifications.take()["indicatorStatusText"], 1);
-
-    h.deliver(RelayMessageType::supportEnded); // ending the session hangs up
-    EXPECT_THAT(h.collaboration->callEnds, ::testing::Contains("Call_Ended"));
-    EXPECT_EQ(model.indicatorStatusText(), h.text("indicator.active"));
-    EXPECT_GE(notifications.take()["indicatorStatusText"], 1);
-}
-
-TEST_F(ClientModelTest, SystemAudioFollowsTheRelay)
-{
-    auto& model = h.create();
-    h.toSupporting();
-    model.handleRelayEvent(relayEvent::SystemAudioActive{true});
-    EXPECT_TRUE(model.isSystemAudioActive());
-    h.deliver(RelayMessageType::supportEnded); // stopping the relay reports no listeners
-    EXPECT_FALSE(model.isSystemAudioActive());
 }
 
 // --- Stopping ------------------------------------------------------------------------------
@@ -1090,13 +922,11 @@ TEST_F(ClientModelTest, ShutdownCancelsEveryTaskAndClosesTheRelay)
         ASSERT_TRUE(model.isSessionRefreshActive());
         ASSERT_TRUE(model.isPermissionPollingActive());
         const auto record = fresh.storedRecord();
-        const int drawingStopsBefore = fresh.collaboration->drawingStops;
 
         model.shutdown();
         EXPECT_FALSE(model.isRecoveryRetryScheduled());
         EXPECT_FALSE(model.isSessionRefreshActive());
         EXPECT_FALSE(model.isPermissionPollingActive());
-        EXPECT_GT(fresh.collaboration->drawingStops, drawingStopsBefore);
         fresh.probe.screenChecks.clear();
         fresh.scheduler.advanceBy(1h);
         EXPECT_EQ(fresh.sockets.count(), 1u);
@@ -1108,7 +938,7 @@ TEST_F(ClientModelTest, ShutdownCancelsEveryTaskAndClosesTheRelay)
         ModelHarness fresh;
         auto& model = fresh.create({.removal = Removal::succeeds});
         fresh.toSupporting();
-        model.handleRelayEvent(relayEvent::SupportEnded{true});
+        model.handleRelayEvent(relayEvent::SupportEnded{});
         fresh.scheduler.advanceBy(4s);
         model.shutdown();
         fresh.scheduler.advanceBy(1min);
@@ -1151,7 +981,7 @@ TEST_F(ClientModelTest, WorkLeftBehindByADestroyedModelIsDropped)
         ModelHarness fresh;
         fresh.create({.removal = Removal::succeeds});
         fresh.toSupporting();
-        fresh.model->handleRelayEvent(relayEvent::SupportEnded{true});
+        fresh.model->handleRelayEvent(relayEvent::SupportEnded{});
         fresh.scheduler.advanceBy(3s);
         fresh.model.reset();
         fresh.scheduler.advanceBy(1min);
@@ -1201,7 +1031,6 @@ TEST_F(ClientModelTest, WritingAnEqualValueNotifiesNothing)
     model.setRequiresRecordingConsent(false);
     model.setRequiresCallConsent(false);
     model.setStartsAutomatically(false);
-    model.setDrawingActive(false);
     model.refreshPermissions();
     model.refreshStatusMessage();
     model.cancelViewerEndCountdown();
@@ -1211,15 +1040,16 @@ TEST_F(ClientModelTest, WritingAnEqualValueNotifiesNothing)
     EXPECT_THAT(notifications.take(), IsEmpty());
     EXPECT_EQ(h.preferences.stringValue(kClientLanguagePreferenceKey), "en");
 
-    model.setDrawingActive(true);
-    model.setDrawingActive(true);
-    EXPECT_EQ(notifications.take()["isDrawingActive"], 1);
+    model.setViewOnly(true);
+    model.setViewOnly(true);
+    EXPECT_EQ(notifications.take()["viewOnly"], 1);
+    model.setViewOnly(false);
+    notifications.take();
 
     h.connect();
     h.sessionCreated();
     notifications.take();
     model.refreshStatusMessage();
-    model.handleRelayEvent(relayEvent::SystemAudioActive{false});
     h.scheduler.advanceBy(5min); // the record is refreshed; nothing the views see changes
     EXPECT_THAT(notifications.take(), IsEmpty());
 
@@ -1231,11 +1061,9 @@ TEST_F(ClientModelTest, WritingAnEqualValueNotifiesNothing)
 TEST_F(ClientModelTest, ConsentChoicesAreReadAtStartAndWrittenOnEachChange)
 {
     h.preferences.setBoolValue(ClientModel::kRequiresRecordingConsentKey, true);
-    h.preferences.setBoolValue(ClientModel::kFileAccessPreparedKey, true);
     auto& model = h.create();
     EXPECT_TRUE(model.requiresRecordingConsent());
     EXPECT_FALSE(model.requiresCallConsent());
-    EXPECT_TRUE(model.fileAccessPrepared());
 
     model.setRequiresCallConsent(true);
     EXPECT_EQ(h.preferences.boolValue(ClientModel::kRequiresCallConsentKey), true);
@@ -1289,21 +1117,39 @@ TEST_F(ClientModelTest, FurtherViewersWaitForTheCustomersAnswer)
     EXPECT_EQ(approvals().size(), 5u + ClientModel::kMaximumPendingApprovals + 1);
 }
 
-TEST_F(ClientModelTest, AfterARecoveryTheFirstViewerRequestIsApprovedAgain)
+// A lost connection must not give the relay one more place: each recovery re-admits the viewers
+// approved before it, and anyone beyond them is put to the customer.
+TEST_F(ClientModelTest, RecoveriesReadmitTheApprovedViewersAndNoMore)
 {
     auto& model = h.create();
-    h.toSupporting();
+    h.toSupporting(); // the agent of the code, approved at once
+    ASSERT_EQ(model.relayConnection().approvedViewers(), 1u);
     model.handleRelayEvent(relayEvent::ViewerRequested{"Agent Lee"});
     ASSERT_EQ(model.pendingViewerApprovals().size(), 1);
 
-    h.dropConnection();
-    EXPECT_TRUE(model.pendingViewerApprovals().isEmpty()) << "nobody waits on a connection that is gone";
-    h.scheduler.advanceBy(1s);
-    h.sessionCreated();
-    h.deliver(RelayMessageType::viewerRequest);
-    const auto approvals = ModelHarness::sent(h.socket(), RelayMessageType::clientApproval);
-    ASSERT_EQ(approvals.size(), 1u);
-    EXPECT_EQ(approvals[0].accepted, true);
+    for (int drop = 1; drop <= 3; ++drop) {
+        SCOPED_TRACE("after drop " + std::to_string(drop));
+        h.dropConnection();
+        EXPECT_TRUE(model.pendingViewerApprovals().isEmpty()) << "nobody waits on a connection that is gone";
+        h.scheduler.advanceBy(5s);
+        h.sessionCreated();
+        QStringList asked;
+        const auto connection = QObject::connect(&model, &ClientModel::viewerApprovalRequested,
+                                                 [&](const QString& name) { asked << name; });
+        h.deliver(RelayMessageType::viewerRequest); // the agent, back
+        h.deliver(RelayMessageType::viewerRequest); // someone the relay adds
+        QObject::disconnect(connection);
+
+        const auto approvals = ModelHarness::sent(h.socket(), RelayMessageType::clientApproval);
+        ASSERT_EQ(approvals.size(), 1u) << "only the agent's place is taken back unasked";
+        EXPECT_EQ(approvals[0].accepted, true);
+        EXPECT_EQ(asked.size(), 1) << "the other is put to the customer";
+        EXPECT_EQ(model.relayConnection().approvedViewers(), 1u);
+        h.deliver(RelayMessageType::supportStarted);
+        ASSERT_NE(model.relayConnection().encryptionSession(), nullptr);
+        EXPECT_EQ(model.relayConnection().encryptionSession()->admittedViewers(), 1u);
+        model.denyViewer();
+    }
 }
 
 TEST_F(ClientModelTest, AFailedSessionKeepsNothingRunning)

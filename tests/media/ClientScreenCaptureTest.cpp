@@ -55,8 +55,8 @@ struct CursorShape {
 };
 
 // One capture on virtual time: every thread is the test's scheduler, the screen and the pointer
-// are fakes the test drives, and the hooks record in the order of the calls.
-struct Harness {
+// are fakes the test drives, and the sinks record in the order of the calls.
+struct Harness : VideoSink, CursorSink, AudioSink {
     explicit Harness(ScreenRect monitor = {0, 0, 1000, 600}, bool encoderWorks = true)
     {
         FakeScreenCapturer::State initial;
@@ -69,20 +69,6 @@ struct Harness {
         auto systemAudio = std::make_unique<FakeSystemAudioCapturer>();
         audio = systemAudio->sharedState();
 
-        RelayCapture::Hooks hooks;
-        hooks.encodedFrame = [this](EncodedVideoFrame frame) {
-            events.push_back("frame");
-            frames.push_back(std::move(frame));
-        };
-        hooks.screenInfo = [this](std::int64_t w, std::int64_t h, std::int64_t dw, std::int64_t dh) {
-            events.push_back("screen_info");
-            screenInfos.push_back({w, h, dw, dh});
-        };
-        hooks.cursorPosition = [this](double x, double y) { positions.emplace_back(x, y); };
-        hooks.cursorShape = [this](bool visible, std::int64_t hx, std::int64_t hy, QByteArray png) {
-            shapes.push_back({visible, hx, hy, std::move(png)});
-        };
-        hooks.audioFrame = [this](ClientAudioFramePayload packet) { audioPackets.push_back(std::move(packet)); };
         ClientScreenCapture::Dependencies dependencies{clock, threads, log, std::move(capturer),
                                                        std::move(cursorMonitor), std::move(systemAudio)};
         if (!encoderWorks) {
@@ -91,8 +77,26 @@ struct Harness {
                 return std::unique_ptr<ClientH264Encoder>();
             };
         }
-        capture = std::make_unique<ClientScreenCapture>(std::move(dependencies), std::move(hooks));
+        capture = std::make_unique<ClientScreenCapture>(std::move(dependencies), MediaSinks{*this, *this, *this});
     }
+    ~Harness() override { capture.reset(); }
+
+    void encodedFrame(EncodedVideoFrame frame) override
+    {
+        events.push_back("frame");
+        frames.push_back(std::move(frame));
+    }
+    void screenInfo(std::int64_t w, std::int64_t h, std::int64_t dw, std::int64_t dh) override
+    {
+        events.push_back("screen_info");
+        screenInfos.push_back({w, h, dw, dh});
+    }
+    void cursorPosition(double x, double y) override { positions.emplace_back(x, y); }
+    void cursorShape(bool visible, std::int64_t hx, std::int64_t hy, QByteArray png) override
+    {
+        shapes.push_back({visible, hx, hy, std::move(png)});
+    }
+    void audioFrame(ClientAudioFramePayload packet) override { audioPackets.push_back(std::move(packet)); }
 
     // Runs virtual time; `changeEvery` > 0 shows a new picture that often.
     void run(std::chrono::milliseconds duration, std::chrono::milliseconds changeEvery = 0ms)
@@ -352,7 +356,7 @@ TEST(ClientScreenCaptureTest, NothingArrivesOnceStopReturnsAndThePlatformObjects
 TEST(ClientScreenCaptureTest, SystemAudioIsRecordedWhileTheCaptureRunsAndAViewerListens)
 {
     Harness h;
-    h.capture->setSystemAudio(true, "automatic");
+    h.capture->setSystemAudio(true, AudioQuality::automatic);
     h.run(1ms);
     EXPECT_EQ(h.audio->startCalls, 0) << "no sound before the capture starts";
 
@@ -368,7 +372,7 @@ TEST(ClientScreenCaptureTest, SystemAudioIsRecordedWhileTheCaptureRunsAndAViewer
     EXPECT_EQ(h.audioPackets[2].bitrate, 64'000);
     EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "capture_active quality=automatic bitrate=64000 channels=2"));
 
-    h.capture->setSystemAudio(true, "data_saver"); // a new quality, the same source
+    h.capture->setSystemAudio(true, AudioQuality::dataSaver); // a new quality, the same source
     h.run(1ms);
     EXPECT_TRUE(h.playSound());
     EXPECT_EQ(h.audioPackets.back().channels, 1);
@@ -388,13 +392,13 @@ TEST(ClientScreenCaptureTest, SystemAudioIsRecordedWhileTheCaptureRunsAndAViewer
     EXPECT_EQ(h.audio->startCalls, 2);
 
     // The last listener leaving stops the source and the encoding; the numbering goes on.
-    h.capture->setSystemAudio(false, "automatic");
+    h.capture->setSystemAudio(false, AudioQuality::automatic);
     h.run(1ms);
     EXPECT_FALSE(h.audio->running);
     EXPECT_FALSE(h.playSound());
     EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "capture_stopped quality=automatic bitrate=64000 channels=2"));
     const std::int64_t last = h.audioPackets.back().sequence;
-    h.capture->setSystemAudio(true, "high");
+    h.capture->setSystemAudio(true, AudioQuality::high);
     h.run(1ms);
     EXPECT_TRUE(h.playSound());
     EXPECT_GT(h.audioPackets.back().sequence, last);
@@ -407,19 +411,19 @@ TEST(ClientScreenCaptureTest, ASoundSourceThatDoesNotStartIsLoggedAndTriedAgainA
     Harness h;
     h.audio->startFailure = "Connection refused";
     h.capture->start();
-    h.capture->setSystemAudio(true, "automatic");
+    h.capture->setSystemAudio(true, AudioQuality::automatic);
     h.run(1ms);
     EXPECT_FALSE(h.audio->running);
     EXPECT_TRUE(h.logged("SYSTEM_AUDIO", "capture_configuration_failed enabled=true error=Connection refused"));
     EXPECT_FALSE(h.frames.empty()) << "the picture goes on without sound";
 
-    h.capture->setSystemAudio(true, "high"); // the same choice: nothing to switch
+    h.capture->setSystemAudio(true, AudioQuality::high); // the same choice: nothing to switch
     h.run(1ms);
     EXPECT_EQ(h.audio->startCalls, 1);
 
     h.audio->startFailure.reset();
-    h.capture->setSystemAudio(false, "automatic");
-    h.capture->setSystemAudio(true, "automatic");
+    h.capture->setSystemAudio(false, AudioQuality::automatic);
+    h.capture->setSystemAudio(true, AudioQuality::automatic);
     h.run(1ms);
     EXPECT_TRUE(h.audio->running);
     EXPECT_EQ(h.audio->startCalls, 2);

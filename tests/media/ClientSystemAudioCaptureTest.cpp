@@ -97,7 +97,7 @@ protected:
 
 TEST_F(ClientSystemAudioCaptureTest, FloatStereoAt48kHzBecomesNumberedTwentyMillisecondPacketsOfTheTone)
 {
-    capture.configure(true, "automatic");
+    capture.configure(true, audioQualityNamed("automatic"));
     feed(AudioSampleFormat::float32, 48'000, 2, 0.2, tone(1'000, 48'000));
     ASSERT_EQ(packets.size(), 10u);
     for (std::size_t i = 0; i < packets.size(); ++i) {
@@ -134,7 +134,7 @@ TEST_F(ClientSystemAudioCaptureTest, OnlyFloatNear48kHzWithOneOrTwoChannelsIsTak
                      (c.format == AudioSampleFormat::int16 ? "int16" : "float"));
         ClientSystemAudioCapture one(log, clock, [this](const ClientAudioFramePayload& p) { packets.push_back(p); });
         packets.clear();
-        one.configure(true, "automatic");
+        one.configure(true, audioQualityNamed("automatic"));
         one.process(bufferOf(c.format, c.rate, c.channels, 1'000, tone(1'000, c.rate)));
         EXPECT_EQ(one.isConverting(), !c.direct);
         if (c.direct) {
@@ -156,8 +156,8 @@ TEST_F(ClientSystemAudioCaptureTest, ConvertedSourcesKeepTheirTone)
         SCOPED_TRACE(std::to_string(c.rate));
         packets.clear();
         fed = 0;
-        capture.configure(false, "automatic");
-        capture.configure(true, "automatic");
+        capture.configure(false, audioQualityNamed("automatic"));
+        capture.configure(true, audioQualityNamed("automatic"));
         feed(c.format, c.rate, c.channels, 1.0, tone(1'000, c.rate));
         EXPECT_GE(packets.size(), 48u);
         EXPECT_LE(packets.size(), 50u);
@@ -170,7 +170,7 @@ TEST_F(ClientSystemAudioCaptureTest, ConvertedSourcesKeepTheirTone)
 
 TEST_F(ClientSystemAudioCaptureTest, MonoSourcesFillBothChannelsAndDataSaverSendsTheirAverage)
 {
-    capture.configure(true, "automatic");
+    capture.configure(true, audioQualityNamed("automatic"));
     feed(AudioSampleFormat::float32, 48'000, 1, 0.2, tone(1'000, 48'000));
     auto sound = decoded();
     EXPECT_NEAR(peakOf(sound, 0), 0.5, 0.1);
@@ -178,7 +178,7 @@ TEST_F(ClientSystemAudioCaptureTest, MonoSourcesFillBothChannelsAndDataSaverSend
 
     // Left only: the mono packet is half of it.
     packets.clear();
-    capture.configure(true, "data_saver");
+    capture.configure(true, audioQualityNamed("data_saver"));
     EXPECT_EQ(capture.bitrate(), 32'000);
     feed(AudioSampleFormat::float32, 48'000, 2, 0.5, [](std::size_t frame, int channel) {
         return channel == 0 ? tone(1'000, 48'000)(frame, 0) : 0.0F;
@@ -195,7 +195,7 @@ TEST_F(ClientSystemAudioCaptureTest, MonoSourcesFillBothChannelsAndDataSaverSend
 
 TEST_F(ClientSystemAudioCaptureTest, SilenceSendsNothingAndSpendsNoSequenceNumber)
 {
-    capture.configure(true, "automatic");
+    capture.configure(true, audioQualityNamed("automatic"));
     feed(AudioSampleFormat::float32, 48'000, 2, 2.0, [](std::size_t, int) { return 0.00005F; });
     feed(AudioSampleFormat::float32, 48'000, 2, 0.1, [](std::size_t, int) { return std::nanf(""); });
     EXPECT_TRUE(packets.empty());
@@ -207,19 +207,19 @@ TEST_F(ClientSystemAudioCaptureTest, SilenceSendsNothingAndSpendsNoSequenceNumbe
 
 TEST_F(ClientSystemAudioCaptureTest, ConfigureLogsOnlyChangesOfTheSwitchAndAnUnknownQualityIsAutomatic)
 {
-    capture.configure(true, "ultra");
-    capture.configure(true, "ultra");
+    capture.configure(true, audioQualityNamed("ultra"));
+    capture.configure(true, audioQualityNamed("ultra"));
     EXPECT_EQ(countLogged("capture_active"), 1u);
     EXPECT_TRUE(logged("capture_active quality=automatic bitrate=64000 channels=2"));
     EXPECT_EQ(capture.bitrate(), 64'000);
 
     // A quality change while on keeps what is buffered; turning off drops it.
     capture.process(bufferOf(AudioSampleFormat::float32, 48'000, 2, 500, tone(1'000, 48'000)));
-    capture.configure(true, "maximum");
+    capture.configure(true, audioQualityNamed("maximum"));
     EXPECT_EQ(capture.bitrate(), 192'000);
     EXPECT_EQ(capture.pendingFrames(), 500u);
     EXPECT_EQ(countLogged("capture_"), 1u);
-    capture.configure(false, "maximum");
+    capture.configure(false, audioQualityNamed("maximum"));
     EXPECT_EQ(capture.pendingFrames(), 0u);
     EXPECT_TRUE(logged("capture_stopped quality=maximum bitrate=192000 channels=2"));
     capture.process(bufferOf(AudioSampleFormat::float32, 48'000, 2, 2'000, tone(1'000, 48'000)));
@@ -237,8 +237,8 @@ TEST_F(ClientSystemAudioCaptureTest, EachQualityEncodesAtItsBitrate)
     std::map<std::string, double> bitsPerSecond;
     for (const char* quality : {"automatic", "high", "maximum"}) {
         packets.clear();
-        capture.configure(false, quality);
-        capture.configure(true, quality);
+        capture.configure(false, audioQualityNamed(quality));
+        capture.configure(true, audioQualityNamed(quality));
         feed(AudioSampleFormat::float32, 48'000, 2, 1.0, rich);
         std::size_t bytes = 0;
         for (const auto& packet : decoded()) {

@@ -3,7 +3,6 @@
 // "error_report_collect" requests.
 
 #include "relay/ClientRelayConnection.h"
-#include "core/ClientSessionCapture.h"
 
 #include "platform/fake/FakeHostInfo.h"
 #include "platform/fake/ManualClock.h"
@@ -11,6 +10,8 @@
 #include "relay/FakeRelaySocket.h"
 #include "relay/RelayConnectionDependencies.h"
 #include "relay/RelayFakes.h"
+#include "session/SessionFakes.h"
+#include "session/SessionServices.h"
 #include "relay/RelayMessageCodec.h"
 #include "relay/crypto/Hkdf.h"
 #include "viewer/ViewerSessionE2EE.h"
@@ -51,9 +52,8 @@ public:
     {
         connection = RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(),
                                                  QStringLiteral("wss://relay.doorwarden.test:8443"))
-                         .remoteInput(std::make_unique<FakeRemoteInput>())
-                         .capture(&sessionCapture)
                          .build();
+        services.attach(*connection);
         connection->start(kCode, std::nullopt, false, false, [this](const ClientRelayEvent& event) {
             if (onEvent) {
                 onEvent(event);
@@ -90,7 +90,7 @@ public:
 
     void frameFromCapture(const QByteArray& frame, bool isKeyFrame = false)
     {
-        captures.last().hooks.encodedFrame({.data = frame, .kind = VideoFrameHeader::Kind::h264AccessUnit,
+        captures.last().sinks->video.encodedFrame({.data = frame, .kind = VideoFrameHeader::Kind::h264AccessUnit,
                                             .isKeyFrame = isKeyFrame, .width = 1280, .height = 720,
                                             .displayWidth = 1280, .displayHeight = 720});
         scheduler.runUntilIdle();
@@ -126,8 +126,14 @@ public:
     FakeHostInfo host;
     ClientDiagnosticLog log{clock, host};
     FakeRelaySockets sockets;
-    FakeCaptures captures;
-    ClientSessionCapture sessionCapture{scheduler, captures.factory()};
+    FakeMediaStreams captures;
+    SessionServices services{{.scheduler = scheduler,
+                              .clock = clock,
+                              .log = log,
+                              .makeStream = captures.factory(),
+                              .input = std::make_unique<FakeRemoteInput>(),
+                              .canRemoveClient = {},
+                              .loadPendingErrorReports = {}}};
     std::deque<ViewerSessionE2EE> viewers;
     std::vector<ClientRelayEvent> events;
     std::function<void(const ClientRelayEvent&)> onEvent;
@@ -182,19 +188,24 @@ TEST(CryptoBoundsTest, HkdfRefusesInfoPastItsBoundWithALengthError)
     EXPECT_THROW(hkdfSha256(salt, key, std::vector<std::uint8_t>(40 * 1024, 'a')), std::length_error);
 }
 
-TEST(ClientRelayConnectionBoundsTest, AnAudioSubscriberWithAHugeNameIsNeitherStoredNorLogged)
+TEST(ClientRelayConnectionBoundsTest, AnAudioSubscriptionWithAHugeEnvelopeNameIsNeitherStoredNorLogged)
 {
     Harness h;
+    h.secure();
     auto subscribe = RelayMessage::of(Type::audioSubscribe);
     subscribe.audioSubscription = ClientAudioSubscriptionPayload{.enabled = true, .quality = "high"};
-    subscribe.viewerName = std::string(8 * MiB, 'n');
-    h.deliver(subscribe);
-    EXPECT_EQ(h.connection->audioSubscriptions().count(), 0u);
+    auto envelope = RelayMessage::of(Type::e2eeData);
+    envelope.e2ee = h.viewers.front().encrypt(bytesOf(RelayMessageCodec::encode(subscribe)));
+    envelope.viewerName = std::string(8 * MiB, 'n');
+    h.deliver(envelope);
+    EXPECT_EQ(h.services.capture().audioSubscriptions().count(), 0u) << "an envelope past the codec's bound";
     EXPECT_LT(h.log.diagnosticSnapshot().size(), 64u * 1024);
 
-    subscribe.viewerName = std::string(RelayMessageCodec::maximumIdentifierBytes, 'n');
-    h.deliver(subscribe);
-    EXPECT_EQ(h.connection->audioSubscriptions().count(), 1u);
+    envelope.e2ee = h.viewers.front().encrypt(bytesOf(RelayMessageCodec::encode(subscribe)));
+    envelope.viewerName = std::string(RelayMessageCodec::maximumIdentifierBytes, 'n');
+    h.deliver(envelope);
+    EXPECT_EQ(h.services.capture().audioSubscriptions().count(), 1u);
+    EXPECT_EQ(h.services.capture().audioSubscriptions().viewers(), std::vector<std::string>{"viewer-anna-laptop"});
 }
 
 // --- Error report requests --------------------------------------------------------------------
@@ -231,8 +242,8 @@ TEST(ClientRelayConnectionBoundsTest, AReportCarriesAtMostOneMebibyteOfTheNewest
     ASSERT_EQ(submitted.size(), 1u);
     ASSERT_TRUE(submitted.front().errorReport && submitted.front().errorReport->log);
     const std::string& log = *submitted.front().errorReport->log;
-    EXPECT_LE(log.size(), ErrorReportSubmitter::logBytes);
-    EXPECT_GT(log.size(), ErrorReportSubmitter::logBytes - 2 * ClientDiagnosticLog::maximumLineBytes);
+    EXPECT_LE(log.size(), ErrorReportService::logBytes);
+    EXPECT_GT(log.size(), ErrorReportService::logBytes - 2 * ClientDiagnosticLog::maximumLineBytes);
     EXPECT_TRUE(log.starts_with("component=MacClient"));
     EXPECT_TRUE(log.ends_with("|TEST|newest"));
 }
@@ -248,8 +259,8 @@ TEST(ClientRelayConnectionBoundsTest, ABackedUpSocketDropsReportsFirstAndEveryth
     };
     const Case cases[] = {
         {0, true, true},
-        {Connection::socketBacklogBytes - 16, false, true}, // the report would pass the limit
-        {Connection::socketBacklogHardBytes - 64, false, false},
+        {RelayTransport::socketBacklogBytes - 16, false, true}, // the report would pass the limit
+        {RelayTransport::socketBacklogHardBytes - 64, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.held);
@@ -260,7 +271,7 @@ TEST(ClientRelayConnectionBoundsTest, ABackedUpSocketDropsReportsFirstAndEveryth
         EXPECT_EQ(h.sentOfType(Type::errorReportSubmit).size(), c.reportSent ? 1u : 0u);
         EXPECT_EQ(h.sentOfType(Type::clientApproval).size(), c.approvalSent ? 1u : 0u);
         const std::string queued = "queued_bytes=" + std::to_string(c.held);
-        EXPECT_EQ(h.logged("CONNECTION", "send_dropped kind=error_report " + queued), !c.reportSent);
+        EXPECT_EQ(h.logged("CONNECTION", "send_dropped kind=error_report_submit " + queued), !c.reportSent);
         EXPECT_EQ(h.logged("CONNECTION", "send_dropped kind=client_approval " + queued), !c.approvalSent);
     }
 }
@@ -270,11 +281,11 @@ TEST(ClientRelayConnectionBoundsTest, VideoPastTheSocketLimitIsDroppedUntilTheNe
     Harness h;
     h.secure();
     auto& capture = h.captures.last();
-    h.socket().heldBytes = Connection::socketBacklogBytes;
+    h.socket().heldBytes = RelayTransport::socketBacklogBytes;
     h.frameFromCapture("frame-A");
     EXPECT_TRUE(h.socket().binaries().empty());
     EXPECT_TRUE(h.logged("CONNECTION", "send_dropped kind=video queued_bytes=" +
-                                           std::to_string(Connection::socketBacklogBytes)));
+                                           std::to_string(RelayTransport::socketBacklogBytes)));
     EXPECT_EQ(capture.keyFrameRequests, 1);
 
     h.socket().heldBytes = 0;
@@ -294,7 +305,7 @@ TEST(ClientRelayConnectionBoundsTest, TheVideoOutboxKeepsAtMostItsBoundAndStarts
     h.secure();
     const QByteArray frame(static_cast<qsizetype>(MiB), 'f');
     h.frameFromCapture(frame, true); // on the socket, not completed: the rest wait
-    const std::int64_t fitting = Connection::videoOutboxBytes / MiB - 1; // sealing adds a little to each
+    const std::int64_t fitting = RelayTransport::videoOutboxBytes / MiB - 1; // sealing adds a little to each
     for (std::int64_t i = 0; i < fitting; ++i) {
         h.frameFromCapture(frame);
     }
@@ -321,10 +332,10 @@ TEST(ClientRelayConnectionBoundsTest, ASocketThatStaysBackedUpIsGivenUpAsFailed)
     for (const auto& c : {Case{"stuck", false}, Case{"drains", true}}) {
         SCOPED_TRACE(c.name);
         Harness h;
-        h.socket().heldBytes = Connection::socketBacklogBytes + 1;
+        h.socket().heldBytes = RelayTransport::socketBacklogBytes + 1;
         h.connection->sendApproval(); // the send that finds the backlog
         const std::int64_t backlog = h.socket().bufferedBytes();
-        h.scheduler.advanceBy(Connection::socketStallTimeout - 1s);
+        h.scheduler.advanceBy(RelayTransport::socketStallTimeout - 1s);
         EXPECT_TRUE(h.connection->isConnected());
         if (c.drainsMeanwhile) {
             h.socket().heldBytes = 0;

@@ -109,7 +109,7 @@ public:
             h.model->handleRelayEvent(relayEvent::EncryptionReady{"W2MZ", "VIEWER-2", "Agent Lee"});
         }
         if (systemAudio) {
-            h.model->handleRelayEvent(relayEvent::SystemAudioActive{true});
+            h.viewerListens();
         }
         h.scheduler.runUntilIdle();
     }
@@ -371,7 +371,7 @@ TEST_F(ClientSupportIndicatorTest, ShowsTheTimeSinceItAppearedAndEveryViewersCod
         EXPECT_TRUE(shown.contains(QString::fromLatin1(expected))) << expected;
     }
     EXPECT_FALSE(shown.contains(text("indicator.system_audio_active")));
-    h.model->handleRelayEvent(relayEvent::SystemAudioActive{true});
+    h.viewerListens();
     settle();
     EXPECT_TRUE(shownTexts(view()).contains(text("indicator.system_audio_active")));
     EXPECT_EQ(layoutProblems(*controller.panel()), QStringList());

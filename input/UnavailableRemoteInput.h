@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ClientDiagnosticLog.h"
-#include "relay/RelayRemoteInput.h"
+#include "input/RemoteInput.h"
 
 #include <atomic>
 
@@ -9,7 +9,7 @@ namespace doorwarden {
 
 // The input injector of a build that cannot inject input yet: the viewer's events are logged
 // once and dropped, so a session still runs as view-only.
-class UnavailableRemoteInput final : public RelayRemoteInput {
+class UnavailableRemoteInput final : public RemoteInput {
 public:
     explicit UnavailableRemoteInput(ClientDiagnosticLog& log)
         : log_(log)

@@ -6,14 +6,13 @@
 
 namespace doorwarden {
 
-// What the relay connection asks of the input injector. Calls may come from the main thread
-// or the direct transport's queue; the injector serialises them on its own queue. It lives as
-// long as the connection, which stops every caller on another queue (the direct transport's
-// reset) before destroying it. The connection hands over input only while remote control is
-// allowed; input that reaches a disabled injector anyway (a race with setEnabled) is dropped.
-class RelayRemoteInput {
+// What the remote input service asks of the input injector. Calls come from the main thread and
+// return at once; the injector serialises the work on its own queue. The service hands over
+// input only while remote control is allowed; input that reaches a disabled injector anyway (a
+// race with setEnabled) is dropped.
+class RemoteInput {
 public:
-    virtual ~RelayRemoteInput() = default;
+    virtual ~RemoteInput() = default;
     virtual void handle(const ClientInputPayload& input) = 0;
     // Disabling, like reset, lets go of every button and key the viewer holds down.
     virtual void setEnabled(bool enabled) = 0;
