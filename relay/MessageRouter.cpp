@@ -24,18 +24,26 @@ MessageRouter::Outcome MessageRouter::dispatch(const RelayMessage& message, Mess
         if (reportedUnavailable_.insert(*type).second) {
             log_.log("CONNECTION", "unavailable type=" + std::string(wireName(*type)));
         }
-        return Outcome::unrouted;
+        return finish(*type, origin, Outcome::unrouted);
     }
     const Route& route = found->second;
     if (!satisfies(origin, route.required)) {
         log_.log("CONNECTION", std::string(origin == MessageOrigin::relay ? "dropped_plain" : "dropped_secured") +
                                    " type=" + std::string(wireName(*type)));
-        return Outcome::wrongOrigin;
+        return finish(*type, origin, Outcome::wrongOrigin);
     }
     // A copy: the handler may replace its own route while it runs.
     const Handler handler = route.handler;
     handler(InboundMessage{message, *type, origin, origin == MessageOrigin::relay ? std::string() : viewer});
-    return Outcome::handled;
+    return finish(*type, origin, Outcome::handled);
+}
+
+MessageRouter::Outcome MessageRouter::finish(RelayMessageType type, MessageOrigin origin, Outcome outcome)
+{
+    if (observer_) {
+        observer_(type, origin, outcome);
+    }
+    return outcome;
 }
 
 std::optional<RequiredOrigin> MessageRouter::requiredOrigin(RelayMessageType type) const

@@ -32,13 +32,21 @@ public:
     // The origin a routed type requires; absent for an unrouted one.
     std::optional<RequiredOrigin> requiredOrigin(RelayMessageType type) const;
 
+    // Told the outcome of every message of a known type after it was dispatched: a window on
+    // the table for diagnostics and tests.
+    using Observer = std::function<void(RelayMessageType type, MessageOrigin origin, Outcome outcome)>;
+    void setObserver(Observer observer) { observer_ = std::move(observer); }
+
 private:
     struct Route {
         RequiredOrigin required;
         Handler handler;
     };
 
+    Outcome finish(RelayMessageType type, MessageOrigin origin, Outcome outcome);
+
     ClientDiagnosticLog& log_;
+    Observer observer_;
     std::map<RelayMessageType, Route> routes_;
     std::set<RelayMessageType> reportedUnavailable_;
 };

@@ -164,21 +164,18 @@ TEST_F(HeadlessClientTest, ASessionEndedByTheViewerCountsDownAndCloses)
     EXPECT_TRUE(entry.contains(QStringLiteral("--headless"))) << entry.toStdString();
     EXPECT_EQ(entry.contains(QStringLiteral("--state-dir")), !kDesktop) << entry.toStdString();
 
-    // An encrypted message from the viewer reaches the model: the viewer starts drawing.
-    viewer.write(QStringLiteral(R"({"type":"drawing","drawing":{"messageId":"m-1","strokeId":"s-1","action":"begin",)"
-                                R"("tool":"pen","authorId":"viewer:kim","authorDisplayName":"Agent Kim",)"
-                                R"("monitorIndex":1,"x":0.5,"y":0.5,"thickness":2}})"));
-    const QString drawing = english("drawing.status_author").arg(QStringLiteral("Agent Kim"));
-    EXPECT_FALSE(client.waitForLine(QStringLiteral("^status ") + QRegularExpression::escape(drawing) + u'$').isEmpty());
+    // An encrypted message from the viewer reaches its service: the viewer listens to the sound.
+    viewer.write(QStringLiteral(R"({"type":"audio_subscribe","audioSubscription":{"enabled":true,"quality":"automatic"}})"));
+    EXPECT_FALSE(client.waitForLine(QStringLiteral("^system_audio on$")).isEmpty())
+        << client.lines().join(u'\n').toStdString();
 
-    // A name with a line break cannot forge a line of its own.
-    viewer.write(QStringLiteral(R"({"type":"drawing","drawing":{"messageId":"m-2","strokeId":"s-2","action":"begin",)"
-                                R"("tool":"pen","authorId":"viewer:kim","authorDisplayName":"Kim\nverification_code FAKE",)"
-                                R"("monitorIndex":1,"x":0.5,"y":0.5,"thickness":2}})"));
-    const QString forged = english("drawing.status_author").arg(QStringLiteral("Kim\\nverification_code FAKE"));
-    EXPECT_FALSE(client.waitForLine(QStringLiteral("^status ") + QRegularExpression::escape(forged) + u'$').isEmpty())
+    // A name with a line break cannot forge a line of its own: a further viewer, so named, asks.
+    Program stranger;
+    startViewer(stranger, QStringLiteral("Kim\nverification_code FAKE"));
+    EXPECT_FALSE(client.waitForLine(QStringLiteral("^viewer_request Kim\\\\nverification_code FAKE$")).isEmpty())
         << client.lines().join(u'\n').toStdString();
     EXPECT_EQ(client.countLines(QStringLiteral("^verification_code FAKE")), 0);
+    stranger.terminate();
 
     viewer.write(QStringLiteral("end"));
     ASSERT_FALSE(client.waitForLine(QStringLiteral("^state viewerEnding$")).isEmpty());
