@@ -1,10 +1,27 @@
-# Fails when a file of FOLDER includes a project header outside the ALLOWED folders.
+# Fails when a file of FOLDER includes a project header outside the ALLOWED folders, or when an
+# ALLOWED folder is not below FOLDER in the layer order (cmake/LayerOrder.cmake).
 # Called by doorwarden_layer() (cmake/Layers.cmake) with comma-separated lists.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/LayerOrder.cmake)
 string(REPLACE "," ";" allowed "${ALLOWED}")
+list(REMOVE_ITEM allowed "") # a layer that may include nothing but itself
 string(REPLACE "," ";" files "${FILES}")
-set(project_folders app core localization platform relay tools ui media input transfer collab update)
+# Every top folder with sources is one of these (cmake/CheckTopFolders.cmake): any other first
+# folder of an include is a library's.
+set(project_folders ${DOORWARDEN_LAYERS} ${DOORWARDEN_BUILT_ON_LAYERS})
 set(failures "")
+string(REGEX MATCH "^[^/]+" layer "${FOLDER}")
+list(FIND DOORWARDEN_LAYERS "${layer}" layer_rank)
+if(layer_rank LESS 0)
+  message(FATAL_ERROR "${FOLDER}/ is not in the layer order of cmake/LayerOrder.cmake")
+endif()
+foreach(entry IN LISTS allowed)
+  string(REGEX MATCH "^[^/]+" top "${entry}")
+  list(FIND DOORWARDEN_LAYERS "${top}" rank)
+  if(NOT top STREQUAL layer AND (rank LESS 0 OR rank GREATER layer_rank))
+    string(APPEND failures "\n  MAY_INCLUDE ${entry}: not a layer below ${layer}/")
+  endif()
+endforeach()
 foreach(file IN LISTS files)
   # Qt Widgets and Qt Quick enter through ui/ only (headers without the module prefix are not
   # even found elsewhere: only ui/ links those modules).
@@ -43,6 +60,6 @@ foreach(file IN LISTS files)
   endforeach()
 endforeach()
 if(failures)
-  message(FATAL_ERROR "${FOLDER}/ may include only ${ALLOWED}; these includes run against the layers:${failures}")
+  message(FATAL_ERROR "${FOLDER}/ may include only ${ALLOWED}; these run against the layers:${failures}")
 endif()
 file(TOUCH ${STAMP})

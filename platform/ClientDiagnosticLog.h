@@ -14,11 +14,16 @@ namespace doorwarden {
 // The process's bounded, in-memory log of short categorised lines, attached to error
 // reports. Lines read "<UTC time with milliseconds>|<CATEGORY>|<key=value ...>". Nothing is
 // written to disk.
+//
+// The category and the message are escaped as they are stored, since a peer's text may be in
+// them: "\\" and "\|" for the backslash and the bar, "\n", "\r", "\t", "\xNN" for the other
+// control characters and for a byte that is not UTF-8, "\uNNNN" for C1 controls, line and
+// paragraph separators and the direction controls. Other text is kept as it is.
 class ClientDiagnosticLog {
 public:
     static constexpr std::size_t maximumLineCount = 2000;
-    // A longer line is cut to this many bytes (at a character boundary), so the log holds at
-    // most some 8 MiB whatever its callers put in their messages.
+    // A longer line is cut to this many bytes (at a character or escape boundary), so the log
+    // holds at most some 8 MiB whatever its callers put in their messages.
     static constexpr std::size_t maximumLineBytes = 4096;
     static constexpr const char* queueLabel = "app.doorwarden.client.diagnostic";
 

@@ -126,6 +126,60 @@ TEST_F(ClientDiagnosticLogTest, ALongLineIsCutAtACharacterBoundary)
     EXPECT_TRUE(line.ends_with("\xE2\x82\xAC")) << "no character is cut in half";
 }
 
+TEST_F(ClientDiagnosticLogTest, APeersTextCannotForgeALineOrAField)
+{
+    using namespace std::string_literals;
+    struct Case {
+        const char* what;
+        std::string category;
+        std::string message;
+        std::string stored; // the line after the time
+    };
+    const Case cases[] = {
+        {"a line feed and a forged line", "E2EE", "sender=x\n2026-01-31T09:15:02.000Z|SESSION|state=ended",
+         "E2EE|sender=x\\n2026-01-31T09:15:02.000Z\\|SESSION\\|state=ended"},
+        {"a bar in a value", "CHAT", "name=a|b", "CHAT|name=a\\|b"},
+        {"a forged category", "CHAT|START", "n=1", "CHAT\\|START|n=1"},
+        {"a category that ends the line", "CHAT\n2026-01-31T09:15:02.000Z|START", "n=1",
+         "CHAT\\n2026-01-31T09:15:02.000Z\\|START|n=1"},
+        {"a terminal escape", "CHAT", "name=\x1b[2J\x1b[1;1H", "CHAT|name=\\x1b[2J\\x1b[1;1H"},
+        {"a carriage return over the line", "CHAT", "name=a\rSESSION", "CHAT|name=a\\rSESSION"},
+        {"a NUL", "CHAT", "name=a\0b"s, "CHAT|name=a\\x00b"},
+        {"a tab and DEL", "CHAT", "name=a\tb\x7f", "CHAT|name=a\\tb\\x7f"},
+        {"an escape typed as text", "CHAT", "name=a\\nb", "CHAT|name=a\\\\nb"},
+        {"C1 next line, line and paragraph separators", "CHAT", "name=a\u0085b\u2028c\u2029d",
+         "CHAT|name=a\\u0085b\\u2028c\\u2029d"},
+        {"a direction override", "CHAT", "name=\u202Etxt.exe", "CHAT|name=\\u202etxt.exe"},
+        {"bytes that are not UTF-8", "CHAT", "name=\xff\xc0\xaf\xed\xa0\x80\xe2\x82",
+         "CHAT|name=\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe2\\x82"},
+        // Lines as the client logs them stay as they are.
+        {"a plain line", "SESSION", "state=supporting viewOnly=false", "SESSION|state=supporting viewOnly=false"},
+        {"Korean, an emoji", "E2EE", "ready name=\uae40\uc0c1\ub2f4 \U0001F600 code=AB12",
+         "E2EE|ready name=\uae40\uc0c1\ub2f4 \U0001F600 code=AB12"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock.advance(1ms);
+        const std::size_t before = logLines().size();
+        log.log(c.category, c.message);
+        const auto lines = logLines();
+        ASSERT_EQ(lines.size(), before + 1) << "one line for one call";
+        EXPECT_EQ(lines.back().substr(25), c.stored);
+        EXPECT_EQ(lines.back()[24], '|');
+    }
+}
+
+TEST_F(ClientDiagnosticLogTest, ALineOfEscapesIsCutBetweenEscapes)
+{
+    log.log("TEST", std::string(ClientDiagnosticLog::maximumLineBytes, '\x1b'));
+    const auto line = logLines().back();
+    EXPECT_LE(line.size(), ClientDiagnosticLog::maximumLineBytes);
+    EXPECT_GT(line.size(), ClientDiagnosticLog::maximumLineBytes - 4);
+    const std::size_t escapes = line.size() - line.find("|TEST|") - 6;
+    EXPECT_EQ(escapes % 4, 0u) << "no escape is cut in half";
+    EXPECT_TRUE(line.ends_with("\\x1b"));
+}
+
 TEST_F(ClientDiagnosticLogTest, LinesFromManyThreadsAreAllKeptWhole)
 {
     std::vector<std::thread> writers;

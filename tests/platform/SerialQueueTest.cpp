@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -94,24 +95,35 @@ TEST(SerialQueueTest, SyncOnTheQueueItselfRunsAtOnce)
 
 TEST(SerialQueueTest, DestructionDrainsQueuedWork)
 {
-    std::atomic<int> ran{0};
+    // A chain of work, each link posting the next, keeps work queued until destruction has
+    // begun, and tells when it has: a probe each link posts due at once no longer runs before
+    // the next link, since work due after destruction began is dropped. The link that finds its
+    // probe unrun then posts more work, which must run too.
+    int links = 0;               // touched on the queue, then after the join
+    bool probeRan = false;       // the same
+    bool sawDestruction = false; // the same
+    int drained = 0;             // the same
+    std::vector<TaskHandle> probes;
+    std::function<void()> link; // outlives the queue, whose work calls it
     {
         SerialQueue queue("app.doorwarden.test.drain");
-        queue.post([&] {
-            // Slow first piece, so that the rest is still queued when destruction starts.
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            ran += 1;
-        });
-        for (int i = 0; i < 50; ++i) {
-            queue.post([&, i] {
-                ran += 1;
-                if (i == 49) {
-                    queue.post([&] { ran += 1; }); // queued while draining
+        link = [&] {
+            if (links > 0 && !probeRan) {
+                sawDestruction = true;
+                for (int i = 0; i < 50; ++i) {
+                    queue.post([&] { ++drained; });
                 }
-            });
-        }
+                return;
+            }
+            ++links;
+            probeRan = false;
+            probes.push_back(queue.postDelayed(0ms, [&] { probeRan = true; }));
+            queue.post([&] { link(); });
+        };
+        queue.post([&] { link(); });
     }
-    EXPECT_EQ(ran.load(), 52);
+    EXPECT_TRUE(sawDestruction) << "the chain ended before destruction began, after " << links << " links";
+    EXPECT_EQ(drained, 50);
 }
 
 TEST(SerialQueueTest, ManyThreadsPostingLoseNothing)

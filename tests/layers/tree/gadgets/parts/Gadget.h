@@ -1,0 +1,2 @@
+// Sources in a top folder that is no layer, one level down.
+#pragma once

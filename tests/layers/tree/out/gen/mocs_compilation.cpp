@@ -1,0 +1,1 @@
+// Generated in a build folder.

@@ -1,0 +1,2 @@
+// A layer.
+#pragma once

@@ -1,0 +1,2 @@
+// A program built on the layers.
+int main() { return 0; }
