@@ -8,16 +8,6 @@ namespace doorwarden {
 
 namespace {
 
-bool isMove(const ClientInputPayload& input)
-{
-    return input.eventType == "mouse_move";
-}
-
-bool isWheel(const ClientInputPayload& input)
-{
-    return input.eventType == "mouse_wheel";
-}
-
 std::int64_t saturatedSum(std::int64_t a, std::int64_t b)
 {
     std::int64_t sum = 0;
@@ -31,7 +21,7 @@ std::int64_t saturatedSum(std::int64_t a, std::int64_t b)
 
 bool ClientRemoteInput::isPointer(const Command& command)
 {
-    return command.kind == Command::Kind::input && (isMove(command.input) || isWheel(command.input));
+    return command.kind == Command::Kind::input && command.input.isPointer();
 }
 
 ClientRemoteInput::Command* ClientRemoteInput::coalescible(std::deque<Command>& commands, const Command& command)
@@ -42,7 +32,7 @@ ClientRemoteInput::Command* ClientRemoteInput::coalescible(std::deque<Command>& 
     // Among the moves and wheel turns waiting since the last button, key or switch, the one of
     // the same kind: such a run thus holds at most one of each.
     for (auto waiting = commands.rbegin(); waiting != commands.rend() && isPointer(*waiting); ++waiting) {
-        if (isMove(waiting->input) == isMove(command.input)) {
+        if (waiting->input.kind == command.input.kind) {
             return &*waiting;
         }
     }
@@ -62,7 +52,7 @@ ClientRemoteInput::~ClientRemoteInput()
     runner_.post([worker = std::move(worker_)]() mutable { worker.reset(); });
 }
 
-void ClientRemoteInput::handle(const ClientInputPayload& input)
+void ClientRemoteInput::handle(const InputEvent& input)
 {
     push({Command::Kind::input, input});
 }
@@ -99,7 +89,7 @@ void ClientRemoteInput::push(Command command)
             if (commands.back().kind != Command::Kind::reset) {
                 commands.push_back({Command::Kind::reset, {}});
             }
-        } else if (same && isMove(command.input)) {
+        } else if (same && command.input.kind == InputEvent::Kind::move) {
             same->input = std::move(command.input);
         } else if (same) {
             same->input.delta = saturatedSum(same->input.delta, command.input.delta);

@@ -42,7 +42,7 @@ public:
     // The worker lets go of what it holds and ends on the runner, after the waiting work.
     ~ClientRemoteInput() override;
 
-    void handle(const ClientInputPayload& input) override;
+    void handle(const InputEvent& input) override;
     void setEnabled(bool enabled) override;
     void reset() override;
     std::string pointerController() override;
@@ -53,7 +53,7 @@ private:
     struct Command {
         enum class Kind { input, enable, disable, reset };
         Kind kind = Kind::input;
-        ClientInputPayload input;
+        InputEvent input;
     };
     // Shared with the work on the runner.
     struct Queue {

@@ -11,21 +11,6 @@ namespace doorwarden {
 
 namespace {
 
-PointerButton buttonOf(const std::optional<std::string>& name)
-{
-    if (!name) {
-        return PointerButton::left;
-    }
-    const QString lower = QString::fromStdString(*name).toLower();
-    if (lower == QLatin1String("right")) {
-        return PointerButton::right;
-    }
-    if (lower == QLatin1String("middle")) {
-        return PointerButton::middle;
-    }
-    return PointerButton::left;
-}
-
 // A normalised coordinate on a side of `length` pixels: clamped to the first and the last pixel
 // (1.0 would be one past the monitor, on its neighbour).
 int pixelAlong(double normalised, int length)
@@ -47,37 +32,34 @@ ClientRemoteInputWorker::~ClientRemoteInputWorker()
     releaseEverything();
 }
 
-bool ClientRemoteInputWorker::handle(const ClientInputPayload& input)
+bool ClientRemoteInputWorker::handle(const InputEvent& input)
 {
     if (!enabled_) {
         return false;
     }
-    const std::string& type = input.eventType;
-    if (type == "mouse_move") {
+    switch (input.kind) {
+    case InputEvent::Kind::move:
         moveTo(input);
         return true;
-    }
-    if (type == "mouse_down" || type == "mouse_up") {
-        const PointerButton button = buttonOf(input.button);
+    case InputEvent::Kind::buttonDown:
         moveTo(input);
-        if (type == "mouse_down") {
-            injector_->pressButton(button);
-        } else {
-            injector_->releaseButton(button); // even for a button never pressed here
-        }
+        injector_->pressButton(input.button);
         return true;
-    }
-    if (type == "mouse_wheel") {
+    case InputEvent::Kind::buttonUp:
+        moveTo(input);
+        injector_->releaseButton(input.button); // even for a button never pressed here
+        return true;
+    case InputEvent::Kind::wheel: {
         // Positive deltas turn the wheel away from the user, which scrolls up.
         const std::int64_t lines = std::clamp<std::int64_t>(input.delta / 120, -kMaximumWheelLines, kMaximumWheelLines);
         injector_->scrollWheel(WheelAxis::vertical, static_cast<int>(-lines));
         return false;
     }
-    if (type == "key_down" || type == "key_up") {
-        key(input, type == "key_down");
+    case InputEvent::Kind::keyDown:
+    case InputEvent::Kind::keyUp:
+        key(input, input.kind == InputEvent::Kind::keyDown);
         return false;
     }
-    dropOnce("event_type", type);
     return false;
 }
 
@@ -103,7 +85,7 @@ std::optional<ScreenPoint> ClientRemoteInputWorker::pointFor(double x, double y)
     return ScreenPoint{monitor.x + pixelAlong(x, monitor.width), monitor.y + pixelAlong(y, monitor.height)};
 }
 
-void ClientRemoteInputWorker::moveTo(const ClientInputPayload& input)
+void ClientRemoteInputWorker::moveTo(const InputEvent& input)
 {
     // A point that is not a number moves nothing; a button press or release still happens
     // where the pointer is.
@@ -112,7 +94,7 @@ void ClientRemoteInputWorker::moveTo(const ClientInputPayload& input)
     }
 }
 
-void ClientRemoteInputWorker::key(const ClientInputPayload& input, bool down)
+void ClientRemoteInputWorker::key(const InputEvent& input, bool down)
 {
     const auto name = viewerKeys::keyName(input.keyCode);
     if (!name) {

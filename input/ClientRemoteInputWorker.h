@@ -2,7 +2,7 @@
 
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/InputInjector.h"
-#include "relay/payload/ClientInputPayload.h"
+#include "input/InputEvent.h"
 
 #include <memory>
 #include <optional>
@@ -31,14 +31,14 @@ public:
     ~ClientRemoteInputWorker();
 
     // Whether the event was one the viewer moved the pointer with (move, button).
-    bool handle(const ClientInputPayload& input);
+    bool handle(const InputEvent& input);
     void setEnabled(bool enabled);
     void reset();
 
 private:
     std::optional<ScreenPoint> pointFor(double x, double y);
-    void moveTo(const ClientInputPayload& input);
-    void key(const ClientInputPayload& input, bool down);
+    void moveTo(const InputEvent& input);
+    void key(const InputEvent& input, bool down);
     void holdModifier(std::string_view name, bool wanted);
     void releaseEverything();
     void dropOnce(const std::string& kind, const std::string& value);

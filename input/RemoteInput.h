@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relay/payload/ClientInputPayload.h"
+#include "input/InputEvent.h"
 
 #include <string>
 
@@ -13,7 +13,7 @@ namespace doorwarden {
 class RemoteInput {
 public:
     virtual ~RemoteInput() = default;
-    virtual void handle(const ClientInputPayload& input) = 0;
+    virtual void handle(const InputEvent& input) = 0;
     // Disabling, like reset, lets go of every button and key the viewer holds down.
     virtual void setEnabled(bool enabled) = 0;
     virtual void reset() = 0;

@@ -27,8 +27,15 @@ RemoteInputService::~RemoteInputService()
 void RemoteInputService::registerRoutes(MessageRouter& router)
 {
     router.route(RelayMessageType::inputEvent, RequiredOrigin::readyViewer, [this](const InboundMessage& inbound) {
-        if (inbound.message.input && isInjecting()) {
-            input_->handle(*inbound.message.input);
+        if (!inbound.message.input || !isInjecting()) {
+            return;
+        }
+        if (const auto event = InputEvent::from(*inbound.message.input)) {
+            input_->handle(*event);
+        } else if (!unknownKindLogged_) {
+            // Once: a viewer cycling through names would otherwise fill the log.
+            unknownKindLogged_ = true;
+            log_.log("INPUT", "dropped event_type=" + inbound.message.input->eventType.substr(0, 64));
         }
     });
 }

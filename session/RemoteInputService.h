@@ -55,6 +55,7 @@ private:
     bool allowed_ = true;
     bool running_ = false;
     std::optional<bool> injecting_; // as last told to the injector
+    bool unknownKindLogged_ = false;
     std::set<std::string, std::less<>> questions_;
 };
 

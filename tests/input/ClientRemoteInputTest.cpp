@@ -33,6 +33,12 @@ ClientInputPayload pointer(const std::string& type, double x, double y, std::opt
     return input;
 }
 
+// The event as the remote input service reads it from a payload of a known kind.
+InputEvent event(const ClientInputPayload& payload)
+{
+    return InputEvent::from(payload).value();
+}
+
 ClientInputPayload wheel(std::int64_t delta)
 {
     ClientInputPayload input;
@@ -67,7 +73,10 @@ struct Harness {
     {
         const std::size_t before = injector->events.size();
         for (const auto& one : inputs) {
-            input->handle(one);
+            // As the remote input service reads them; a kind it does not know never gets here.
+            if (const auto event = InputEvent::from(one)) {
+                input->handle(*event);
+            }
         }
         scheduler.runUntilIdle();
         return Events(injector->events.begin() + static_cast<std::ptrdiff_t>(before), injector->events.end());
@@ -156,9 +165,7 @@ TEST(ClientRemoteInputTest, ViewerEventsBecomeTheseEvents)
 TEST(ClientRemoteInputTest, DroppedInputIsLoggedOncePerKind)
 {
     Harness h;
-    h.send({pointer("mouse_teleport", 0, 0), pointer("mouse_fly", 0, 0), key("key_down", 16), key("key_down", 17)});
-    EXPECT_TRUE(h.logged("dropped event_type=mouse_teleport"));
-    EXPECT_FALSE(h.logged("dropped event_type=mouse_fly"));
+    h.send({key("key_down", 16), key("key_down", 17)});
     EXPECT_TRUE(h.logged("dropped key_code=16"));
     EXPECT_FALSE(h.logged("dropped key_code=17"));
 }
@@ -229,12 +236,12 @@ TEST(ClientRemoteInputTest, AFloodCoalescesMovesButKeepsEveryButtonAndKeyInOrder
     // 10,000 events arrive before the input runner gets to any of them.
     for (int i = 0; i < 10'000; ++i) {
         if (i == 5'000) {
-            h.input->handle(pointer("mouse_down", 0, 0));
-            h.input->handle(key("key_down", 'Q'));
-            h.input->handle(key("key_up", 'Q'));
-            h.input->handle(pointer("mouse_up", 0, 0));
+            h.input->handle(event(pointer("mouse_down", 0, 0)));
+            h.input->handle(event(key("key_down", 'Q')));
+            h.input->handle(event(key("key_up", 'Q')));
+            h.input->handle(event(pointer("mouse_up", 0, 0)));
         }
-        h.input->handle(i % 100 == 0 ? wheel(120) : pointer("mouse_move", i / 10'000.0, 0));
+        h.input->handle(event(i % 100 == 0 ? wheel(120) : pointer("mouse_move", i / 10'000.0, 0)));
     }
     h.scheduler.runUntilIdle();
     const auto& events = h.injector->events;
@@ -261,9 +268,9 @@ TEST(ClientRemoteInputTest, AFloodCoalescesMovesButKeepsEveryButtonAndKeyInOrder
 TEST(ClientRemoteInputTest, AFloodOfKeysPastTheHardLimitIsDroppedAndLetsGoOfEverything)
 {
     Harness h;
-    h.input->handle(key("key_down", 'A', true));
+    h.input->handle(event(key("key_down", 'A', true)));
     for (std::size_t i = 0; i < 2 * ClientRemoteInput::kHardLimit; ++i) {
-        h.input->handle(key(i % 2 == 0 ? "key_down" : "key_up", 'S'));
+        h.input->handle(event(key(i % 2 == 0 ? "key_down" : "key_up", 'S')));
     }
     h.scheduler.runUntilIdle();
     const auto& events = h.injector->events;

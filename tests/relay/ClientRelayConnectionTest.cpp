@@ -737,7 +737,7 @@ namespace {
 struct SecuredCase {
     const char* name;
     RelayMessage message;
-    std::vector<ClientInputPayload> inputs;
+    std::vector<InputEvent> inputs;
     std::vector<std::string> replies; // inner types the client answers with
     bool hasPayload = true;           // false: the type carries none
 };
@@ -746,7 +746,7 @@ std::vector<SecuredCase> securedCases()
 {
     std::vector<SecuredCase> cases;
     cases.push_back({"input_event", message(Type::inputEvent, [](RelayMessage& m) { m.input = inputPayload(); }),
-                     {inputPayload()}, {}});
+                     {InputEvent::from(inputPayload()).value()}, {}});
     cases.push_back({"client_removal_request", RelayMessage::of(Type::clientRemovalRequest), {}, {"client_removal_status"},
                      false});
     return cases;
@@ -916,7 +916,7 @@ TEST(ClientRelayConnectionSecuredTest, InputIsIgnoredWhileViewOnly)
         EXPECT_EQ(h.input->enabled, true);
         EXPECT_TRUE(h.logged("REMOTE_CONTROL", "allowed=true source=client_indicator"));
         path.deliver(h, input);
-        EXPECT_EQ(h.input->handled, std::vector<ClientInputPayload>{inputPayload()});
+        EXPECT_EQ(h.input->handled, std::vector<InputEvent>{InputEvent::from(inputPayload()).value()});
 
         h.services->remoteInput().setAllowed(false);
         EXPECT_EQ(h.input->enabled, false);

@@ -2,6 +2,7 @@
 
 #include "input/RemoteInput.h"
 #include "media/MediaStream.h"
+#include "relay/SessionChannel.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,12 +16,12 @@ namespace doorwarden {
 // Records what the remote input service asks of the input injector.
 class FakeRemoteInput final : public RemoteInput {
 public:
-    void handle(const ClientInputPayload& input) override { handled.push_back(input); }
+    void handle(const InputEvent& input) override { handled.push_back(input); }
     void setEnabled(bool value) override { enabled = value; }
     void reset() override { ++resets; }
     std::string pointerController() override { return controller; }
 
-    std::vector<ClientInputPayload> handled;
+    std::vector<InputEvent> handled;
     std::optional<bool> enabled; // absent until the first setEnabled
     int resets = 0;
     std::string controller = "viewer";
@@ -102,6 +103,39 @@ public:
 
 private:
     std::vector<std::shared_ptr<FakeStreamRecord>> records_;
+};
+
+// Records what a service sends; every send succeeds, on the next look.
+class FakeSessionChannel final : public SessionChannel {
+public:
+    struct Sent {
+        std::vector<std::string> viewers; // empty: every viewer
+        RelayMessage message;
+    };
+
+    void sendToViewers(RelayMessage message, Done done = {}) override { record({}, std::move(message), done); }
+    void sendToViewers(const std::vector<std::string>& viewers, RelayMessage message, Done done = {}) override
+    {
+        record(viewers, std::move(message), done);
+    }
+    void sendToRelay(RelayMessage message, bool, Done done = {}) override { record({"<relay>"}, std::move(message), done); }
+    void sendVideoFrame(const EncodedVideoFrame& frame) override { frames.push_back(frame); }
+    void setVideoFeedback(VideoFeedback value) override { feedback = std::move(value); }
+    std::string sessionCode() const override { return "123456"; }
+    std::string machineName() const override { return "Test Machine"; }
+
+    std::vector<Sent> sent;
+    std::vector<EncodedVideoFrame> frames;
+    VideoFeedback feedback;
+
+private:
+    void record(std::vector<std::string> viewers, RelayMessage message, const Done& done)
+    {
+        sent.push_back({std::move(viewers), std::move(message)});
+        if (done) {
+            done(true);
+        }
+    }
 };
 
 } // namespace doorwarden
