@@ -158,6 +158,10 @@ ClientSupportIndicatorView::ClientSupportIndicatorView(ClientModel& model, Optio
                               &ClientModel::viewOnlyChanged}) {
         connect(&model_, signal, this, &ClientSupportIndicatorView::refresh);
     }
+    for (QWidget* answer : {static_cast<QWidget*>(endButton_), static_cast<QWidget*>(switch_),
+                            static_cast<QWidget*>(confirm_), static_cast<QWidget*>(cancel_)}) {
+        options_.inputGuard.guard(*answer);
+    }
     connect(endButton_, &QPushButton::clicked, this, &ClientSupportIndicatorView::askToEnd);
     connect(switch_, &QAbstractButton::clicked, this, &ClientSupportIndicatorView::askRemoteControl);
     connect(confirm_, &QPushButton::clicked, this, &ClientSupportIndicatorView::confirm);
