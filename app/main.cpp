@@ -8,6 +8,7 @@
 #include "platform/ClientBuildConfig.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/X11WorkspaceHints.h"
+#include "platform/linux/Xi2InputSourceTracker.h"
 #include "localization/ClientLocalization.h"
 #include "ui/ClientMainWindow.h"
 #include "ui/ClientWidgetStyle.h"
@@ -48,6 +49,7 @@ QString autostartFolder(const QString& stateFolder)
 // The client and its window, made once this is the one instance.
 struct WindowedClient {
     std::unique_ptr<ClientApplication> client;
+    std::unique_ptr<Xi2InputSourceTracker> inputSources;
     std::unique_ptr<ClientMainWindow> window; // goes before the client it shows
     std::unique_ptr<TerminationSignals> terminationSignals;
 };
@@ -72,11 +74,14 @@ void openWindows(WindowedClient& windowed, const FrontEndCommandLine& commandLin
             },
     });
     ClientApplication& client = *windowed.client;
+    auto* x11Application = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    windowed.inputSources = std::make_unique<Xi2InputSourceTracker>(x11Application ? x11Application->connection() : nullptr);
     windowed.window = std::make_unique<ClientMainWindow>(
         client.model(), ClientLocalization::bundled(),
         ClientMainWindow::Options{
             .scheduler = client.scheduler(),
             .clock = SystemClock::instance(),
+            .inputSources = *windowed.inputSources,
             .terminate = quit,
             .openLoginItemSettings =
                 [stateFolder] {

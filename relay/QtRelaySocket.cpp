@@ -1,18 +1,19 @@
 #include "relay/QtRelaySocket.h"
 
-#include "relay/RelayMessageCodec.h"
-
 #include <QSslError>
 #include <QSslSocket>
+#include <QTcpSocket>
 
 namespace doorwarden {
 
 QtRelaySocket::QtRelaySocket(QSslConfiguration tls)
 {
     socket_.setSslConfiguration(tls);
-    socket_.setMaxAllowedIncomingMessageSize(RelayMessageCodec::maximumMessageBytes);
-    // Read no further ahead than a message: a relay that sends faster than the client handles
-    // its messages waits in TCP, not in the client's memory.
+    socket_.setMaxAllowedIncomingFrameSize(maximumIncomingMessageBytes);
+    socket_.setMaxAllowedIncomingMessageSize(maximumIncomingMessageBytes);
+    // QWebSocket takes every complete frame out of the buffer as soon as it is decrypted and
+    // hands on its message at once, so the buffer holds little more than the frame being
+    // gathered: beyond it, a relay that sends faster than the client reads waits in TCP.
     socket_.setReadBufferSize(readBufferBytes);
     connect(&socket_, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
         if (onMessage_) {
@@ -53,6 +54,16 @@ void QtRelaySocket::open(const QUrl& url, std::function<void(const QByteArray&)>
     onMessage_ = std::move(onMessage);
     onFailure_ = std::move(onFailure);
     socket_.open(url);
+    // At the end of the handshake QSslSocket gives the plain socket under it the size of its
+    // own read buffer: the encrypted bytes would then be read a whole frame ahead and copied
+    // twice on their way into OpenSSL. Both sockets are children made by open(), offered no
+    // other way; without them the socket only reads further ahead.
+    const auto* transport = socket_.findChild<QSslSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    auto* network = transport ? transport->findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (network) {
+        connect(transport, &QSslSocket::encrypted, network,
+                [network] { network->setReadBufferSize(networkReadAheadBytes); });
+    }
 }
 
 void QtRelaySocket::sendText(const QByteArray& utf8, Completion done)

@@ -18,13 +18,14 @@ constexpr int kWidth = 480;
 
 ClientMainWindow::ClientMainWindow(ClientModel& model, const ClientLocalization& texts, Options options)
     : model_(model)
+    , inputGuard_(new CustomerInputGuard(options.inputSources, this))
     , content_(new ContentView(model, texts, {.openLoginItemSettings = options.openLoginItemSettings}, this))
-    , closeCoordinator_(new ClientWindowCloseCoordinator(*this, model, texts, options.terminate))
+    , closeCoordinator_(new ClientWindowCloseCoordinator(*this, model, texts, *inputGuard_, options.terminate))
     , indicator_(std::make_unique<ClientSupportIndicatorController>(ClientSupportIndicatorController::Options{
-          .view = {.scheduler = options.scheduler, .clock = options.clock, .texts = texts},
+          .view = {.scheduler = options.scheduler, .clock = options.clock, .texts = texts, .inputGuard = *inputGuard_},
           .showOnAllWorkspaces = options.showOnAllWorkspaces,
       }))
-    , approval_(std::make_unique<ClientViewerApprovalDialog>(model, texts))
+    , approval_(std::make_unique<ClientViewerApprovalDialog>(model, texts, *inputGuard_))
     , previous_(model.connectionState().kind())
 {
     setWindowTitle(QStringLiteral("Doorwarden Remote Support"));

@@ -3,11 +3,13 @@
 #include "core/ClientModel.h"
 #include "localization/ClientLocalization.h"
 #include "platform/Clock.h"
+#include "platform/InputSourceTracker.h"
 #include "platform/Scheduler.h"
 #include "ui/ClientSupportIndicatorController.h"
 #include "ui/ClientViewerApprovalDialog.h"
 #include "ui/ClientWindowCloseCoordinator.h"
 #include "ui/ContentView.h"
+#include "ui/CustomerInputGuard.h"
 
 #include <QWidget>
 
@@ -27,6 +29,8 @@ public:
     struct Options {
         Scheduler& scheduler;
         const Clock& clock;
+        // Where input events come from: the questions to the customer take only theirs.
+        const InputSourceTracker& inputSources;
         // Ends the application (after a confirmed close has ended support).
         std::function<void()> terminate;
         // Opens the login item's folder; empty: the notice offers no button.
@@ -58,6 +62,7 @@ private:
     void fitHeight();
 
     ClientModel& model_;
+    CustomerInputGuard* inputGuard_;
     ContentView* content_;
     ClientWindowCloseCoordinator* closeCoordinator_;
     std::unique_ptr<ClientSupportIndicatorController> indicator_;

@@ -159,6 +159,10 @@ ClientSupportIndicatorView::ClientSupportIndicatorView(ClientModel& model, Optio
     }
     connect(&model_.services().capture(), &CaptureService::isSystemAudioActiveChanged, this,
             &ClientSupportIndicatorView::refresh);
+    for (QWidget* answer : {static_cast<QWidget*>(endButton_), static_cast<QWidget*>(switch_),
+                            static_cast<QWidget*>(confirm_), static_cast<QWidget*>(cancel_)}) {
+        options_.inputGuard.guard(*answer);
+    }
     connect(endButton_, &QPushButton::clicked, this, &ClientSupportIndicatorView::askToEnd);
     connect(switch_, &QAbstractButton::clicked, this, &ClientSupportIndicatorView::askRemoteControl);
     connect(confirm_, &QPushButton::clicked, this, &ClientSupportIndicatorView::confirm);

@@ -6,6 +6,7 @@
 #include "platform/Scheduler.h"
 #include "platform/TaskHandle.h"
 #include "ui/ClientSupportIndicatorLayout.h"
+#include "ui/CustomerInputGuard.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -25,7 +26,8 @@ namespace doorwarden {
 // The support indicator bar's content (see ClientSupportIndicatorLayout for what it holds):
 // the status with the time since the view was made, and when the pointer is over it the
 // action row. "End support" and the remote-control switch each ask first, inside the bar: the
-// bar's window never takes focus, so it opens no dialog.
+// bar's window never takes focus, so it opens no dialog. Its buttons take only the customer's
+// own input (`inputGuard`), not injected clicks.
 //
 // Main thread. It reads the model and calls its operations; the seconds tick and the delayed
 // collapse run on the injected scheduler and stop when the view goes.
@@ -37,6 +39,7 @@ public:
         Scheduler& scheduler;
         const Clock& clock;
         const ClientLocalization& texts;
+        CustomerInputGuard& inputGuard;
     };
 
     // How long the bar stays open after the pointer left it.

@@ -37,7 +37,7 @@ QString shownName(const QString& name)
 } // namespace
 
 ClientViewerApprovalDialog::ClientViewerApprovalDialog(ClientModel& model, const ClientLocalization& texts,
-                                                       QWidget* parent)
+                                                       CustomerInputGuard& guard, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint)
     , model_(model)
     , texts_(texts)
@@ -73,6 +73,8 @@ ClientViewerApprovalDialog::ClientViewerApprovalDialog(ClientModel& model, const
     column->addLayout(buttons);
     row->addLayout(column, 1);
 
+    guard.guard(*allow_);
+    guard.guard(*deny_);
     connect(allow_, &QPushButton::clicked, &model_, &ClientModel::approveViewer);
     connect(deny_, &QPushButton::clicked, &model_, &ClientModel::denyViewer);
     connect(&model_, &ClientModel::pendingViewerApprovalsChanged, this, &ClientViewerApprovalDialog::refresh);

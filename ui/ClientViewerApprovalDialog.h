@@ -2,6 +2,7 @@
 
 #include "core/ClientModel.h"
 #include "localization/ClientLocalization.h"
+#include "ui/CustomerInputGuard.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -12,11 +13,13 @@ namespace doorwarden {
 // The customer's answer to a viewer that asks to join a running session: who asks, what they
 // will be able to do (less with view only), "allow" or "deny". It shows the oldest waiting
 // request above every window while one waits, and goes when none does. Closing it denies.
+// Its answers take only the customer's own input (`guard`), not injected clicks and keys.
 class ClientViewerApprovalDialog : public QWidget {
     Q_OBJECT
 
 public:
-    ClientViewerApprovalDialog(ClientModel& model, const ClientLocalization& texts, QWidget* parent = nullptr);
+    ClientViewerApprovalDialog(ClientModel& model, const ClientLocalization& texts, CustomerInputGuard& guard,
+                               QWidget* parent = nullptr);
 
     QPushButton& allowButton() { return *allow_; }
     QPushButton& denyButton() { return *deny_; }

@@ -6,12 +6,13 @@
 namespace doorwarden {
 
 ClientWindowCloseCoordinator::ClientWindowCloseCoordinator(QWidget& window, ClientModel& model,
-                                                           const ClientLocalization& texts,
+                                                           const ClientLocalization& texts, CustomerInputGuard& guard,
                                                            std::function<void()> terminate)
     : QObject(&window)
     , window_(window)
     , model_(model)
     , texts_(texts)
+    , guard_(guard)
     , terminate_(std::move(terminate))
 {
     window_.installEventFilter(this);
@@ -53,6 +54,9 @@ void ClientWindowCloseCoordinator::ask()
     QPushButton* cancel = box->addButton(texts_.localizedText("action.cancel", language), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
+    for (QWidget* answer : {static_cast<QWidget*>(box), static_cast<QWidget*>(end), static_cast<QWidget*>(cancel)}) {
+        guard_.guard(*answer);
+    }
     confirmation_ = box;
     connect(box, &QMessageBox::finished, this, [this, box, end] {
         confirmationVisible_ = false;

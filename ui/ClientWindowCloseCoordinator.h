@@ -2,6 +2,7 @@
 
 #include "core/ClientModel.h"
 #include "localization/ClientLocalization.h"
+#include "ui/CustomerInputGuard.h"
 
 #include <QMessageBox>
 #include <QObject>
@@ -15,14 +16,15 @@ namespace doorwarden {
 // Stands in front of the main window's close: while a session is supporting, closing asks
 // "end support?" first; "end" ends support properly and then terminates the application,
 // "cancel" leaves the session running. A close while the question is open asks nothing more.
-// The question is window-modal and answered asynchronously: no nested event loop.
+// The question is window-modal and answered asynchronously: no nested event loop. It takes
+// only the customer's own input (`guard`), not injected clicks and keys.
 class ClientWindowCloseCoordinator : public QObject {
     Q_OBJECT
 
 public:
     // Watches `window`'s close events; `terminate` ends the application once support has ended.
     ClientWindowCloseCoordinator(QWidget& window, ClientModel& model, const ClientLocalization& texts,
-                                 std::function<void()> terminate);
+                                 CustomerInputGuard& guard, std::function<void()> terminate);
 
     // Forgets an approved termination and an open question (a new session may start).
     void reset();
@@ -40,6 +42,7 @@ private:
     QWidget& window_;
     ClientModel& model_;
     const ClientLocalization& texts_;
+    CustomerInputGuard& guard_;
     std::function<void()> terminate_;
     QPointer<QMessageBox> confirmation_;
     bool terminationApproved_ = false;

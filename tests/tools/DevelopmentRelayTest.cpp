@@ -638,6 +638,10 @@ TEST_F(DevelopmentRelayTest, ControlCommandsReachTheClientAsIs)
         {QStringLiteral("recovery_pending 123456 many"), "error usage: recovery_pending <code> <count>",
          std::nullopt, std::nullopt},
         {QStringLiteral("expire 999999"), "error no session 999999", std::nullopt, std::nullopt},
+        {QStringLiteral("frame_size 123456 -1"), "error usage: frame_size <code> <bytes>", std::nullopt,
+         std::nullopt},
+        {QStringLiteral("frame_size 999999 0"), "error no client connected for 999999", std::nullopt, std::nullopt},
+        {QStringLiteral("frame_size 123456 0"), "ok", std::nullopt, std::nullopt},
         {QStringLiteral("reboot"), "error unknown command reboot", std::nullopt, std::nullopt},
     };
     PeerPointer client = registerClient();

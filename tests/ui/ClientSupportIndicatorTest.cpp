@@ -8,6 +8,8 @@
 #include "ui/ClientSupportIndicatorView.h"
 #include "ui/WidgetLayoutCheck.h"
 
+#include "support/ApplicationInputGuard.h"
+
 #include <QApplication>
 #include <QEnterEvent>
 #include <QPointer>
@@ -117,11 +119,12 @@ public:
     QString text(std::string_view key) const { return h.text(key); }
 
     ModelHarness h;
+    ApplicationInputGuard guard;
     int workspaceCalls = 0;
     bool shownBeforeWorkspaces = false;
     bool nativeBeforeWorkspaces = false;
     ClientSupportIndicatorController controller{{
-        .view = {.scheduler = h.scheduler, .clock = h.clock, .texts = h.texts},
+        .view = {.scheduler = h.scheduler, .clock = h.clock, .texts = h.texts, .inputGuard = guard.get()},
         .showOnAllWorkspaces =
             [this](QWidget& panel) {
                 ++workspaceCalls;

@@ -1,6 +1,8 @@
 #include "core/ClientModelHarness.h"
 #include "ui/ClientViewerApprovalDialog.h"
 
+#include "support/ApplicationInputGuard.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -16,7 +18,7 @@ protected:
     {
         h.create();
         h.driveTo(Kind::supporting);
-        dialog = std::make_unique<ClientViewerApprovalDialog>(*h.model, h.texts);
+        dialog = std::make_unique<ClientViewerApprovalDialog>(*h.model, h.texts, guard.get());
     }
 
     void request(const std::string& name)
@@ -36,6 +38,7 @@ protected:
     }
 
     ModelHarness h;
+    ApplicationInputGuard guard;
     std::unique_ptr<ClientViewerApprovalDialog> dialog;
 };
 

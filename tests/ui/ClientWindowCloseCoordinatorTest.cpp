@@ -1,6 +1,8 @@
 #include "core/ClientModelHarness.h"
 #include "ui/ClientWindowCloseCoordinator.h"
 
+#include "support/ApplicationInputGuard.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 
@@ -16,7 +18,8 @@ protected:
     void SetUp() override
     {
         h.create();
-        coordinator = std::make_unique<ClientWindowCloseCoordinator>(window, *h.model, h.texts, [this] { ++terminated; });
+        coordinator = std::make_unique<ClientWindowCloseCoordinator>(window, *h.model, h.texts, guard.get(),
+                                                                     [this] { ++terminated; });
         window.show();
     }
 
@@ -43,6 +46,7 @@ protected:
     }
 
     ModelHarness h;
+    ApplicationInputGuard guard;
     QWidget window;
     int terminated = 0;
     std::unique_ptr<ClientWindowCloseCoordinator> coordinator; // goes before the window, its parent

@@ -2,6 +2,7 @@
 // for texts that do not fit and widgets that leave the window, and kept as a PNG for review.
 
 #include "core/ClientModelHarness.h"
+#include "support/ApplicationInputGuard.h"
 #include "ui/ClientViewerApprovalDialog.h"
 #include "ui/ContentView.h"
 #include "ui/WidgetLayoutCheck.h"
@@ -69,7 +70,8 @@ TEST_P(ClientWindowScreenshotTest, TheQuestionOfAViewerThatAsksToJoin)
     h.create();
     h.model->setLanguage(GetParam());
     h.driveTo(Kind::supporting);
-    ClientViewerApprovalDialog dialog(*h.model, h.texts);
+    ApplicationInputGuard guard;
+    ClientViewerApprovalDialog dialog(*h.model, h.texts, guard.get());
     h.model->handleRelayEvent(relayEvent::ViewerRequested{"Agent Lee"});
     QApplication::processEvents();
     ASSERT_TRUE(dialog.isVisible());

@@ -530,6 +530,22 @@ QString DevelopmentRelay::onControlCommand(const QString& command)
         session->second.client->sendTextMessage(QString(depth, u'[') + QString(depth, u']'));
         return QStringLiteral("ok");
     }
+    if (verb == QLatin1String("frame_size")) {
+        bool isNumber = false;
+        const qint64 bytes = takeWord(rest).toLongLong(&isNumber);
+        if (!isNumber || bytes < 0 || !rest.isEmpty()) {
+            return QStringLiteral("error usage: frame_size <code> <bytes>");
+        }
+        if (!withClient) {
+            return noClient;
+        }
+        // A relay may frame a message as it likes: Qt's default cuts it into 512 KiB frames,
+        // others send it whole.
+        QWebSocket* client = session->second.client;
+        client->setOutgoingFrameSize(bytes == 0 ? client->maxOutgoingFrameSize()
+                                                : std::min<quint64>(quint64(bytes), client->maxOutgoingFrameSize()));
+        return QStringLiteral("ok");
+    }
     if (verb == QLatin1String("stop_reading")) {
         if (!withClient) {
             return noClient;
