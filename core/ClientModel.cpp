@@ -722,6 +722,9 @@ void ClientModel::answerViewer(bool accepted, const QString& name, const char* h
 
 void ClientModel::pendingViewerApprovalsUpdated(const QStringList& before)
 {
+    // While a viewer waits for the customer's answer, the viewers' input waits too: the agent
+    // must not be able to click "Allow" for the customer.
+    dependencies_.services.remoteInput().setCustomerQuestionOpen("viewer_approval", !pendingViewerApprovals().isEmpty());
     if (before != pendingViewerApprovals()) {
         emit pendingViewerApprovalsChanged();
     }

@@ -326,6 +326,8 @@ void ClientSupportIndicatorView::showElapsed()
 void ClientSupportIndicatorView::showPage()
 {
     pages_->setCurrentWidget(confirmation_ == Confirmation::none ? main_ : confirmationPage_);
+    // While the bar asks, the viewers' input waits: the agent must not answer for the customer.
+    model_.services().remoteInput().setCustomerQuestionOpen("support_bar", confirmation_ != Confirmation::none);
     tail_->setVisible(!expanded_);
     actions_->setVisible(expanded_);
 }

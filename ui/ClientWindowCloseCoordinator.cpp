@@ -58,8 +58,11 @@ void ClientWindowCloseCoordinator::ask()
         guard_.guard(*answer);
     }
     confirmation_ = box;
+    // While the customer is asked, the viewers' input waits: the agent must not answer for them.
+    model_.services().remoteInput().setCustomerQuestionOpen("close_confirmation", true);
     connect(box, &QMessageBox::finished, this, [this, box, end] {
         confirmationVisible_ = false;
+        model_.services().remoteInput().setCustomerQuestionOpen("close_confirmation", false);
         if (box->clickedButton() != end) {
             return;
         }

@@ -1090,17 +1090,24 @@ TEST_F(ClientModelTest, FurtherViewersWaitForTheCustomersAnswer)
     QStringList asked;
     QObject::connect(&model, &ClientModel::viewerApprovalRequested, [&](const QString& name) { asked << name; });
 
+    ASSERT_TRUE(model.services().remoteInput().isInjecting()) << "the viewer's input is injected";
     model.handleRelayEvent(relayEvent::ViewerRequested{"Agent Lee"});
     model.handleRelayEvent(relayEvent::ViewerRequested{"Mallory"});
     EXPECT_EQ(approvals(), std::vector<bool>{true}) << "nobody else is let in unasked";
     EXPECT_EQ(asked, (QStringList{QStringLiteral("Agent Lee"), QStringLiteral("Mallory")}));
     EXPECT_EQ(model.pendingViewerApprovals(), asked);
+    // While the customer is asked, the agent's input could answer for them: it waits.
+    EXPECT_FALSE(model.services().remoteInput().isInjecting());
+    EXPECT_EQ(h.input->enabled, false);
 
     model.approveViewer();
+    EXPECT_FALSE(model.services().remoteInput().isInjecting()) << "Mallory still waits";
     model.denyViewer();
     model.denyViewer(); // nothing left to answer
     EXPECT_EQ(approvals(), (std::vector<bool>{true, true, false}));
     EXPECT_TRUE(model.pendingViewerApprovals().isEmpty());
+    EXPECT_TRUE(model.services().remoteInput().isInjecting());
+    EXPECT_EQ(h.input->enabled, true);
 
     // A bounded queue: requests beyond it are refused at once.
     for (int i = 0; i < ClientModel::kMaximumPendingApprovals + 2; ++i) {

@@ -104,18 +104,14 @@ protected:
     }
 
     // The client still runs and keeps within the bound; prints the figures.
-    // The viewer sends an encrypted drawing; true once the client shows its author, that is once
-    // the request went through the relay and the client decrypted and handled it.
+    // The viewer asks, encrypted, whether the client could remove itself; true once the client's
+    // encrypted answer reached the viewer, that is once the request went through the relay and
+    // the client decrypted, handled and answered it.
     bool answersAnEncryptedRequest()
     {
-        const QString author = QStringLiteral("Agent %1").arg(++probes);
-        const qsizetype mark = client.lines().size();
-        viewer.write(QStringLiteral(R"({"type":"drawing","drawing":{"messageId":"m-%1","strokeId":"s-%1","action":"begin",)"
-                                    R"("tool":"pen","authorId":"viewer:kim","authorDisplayName":"%2",)"
-                                    R"("monitorIndex":1,"x":0.5,"y":0.5,"thickness":2}})")
-                         .arg(probes)
-                         .arg(author));
-        return !client.waitForLine(QStringLiteral("^status .*%1").arg(author), mark).isEmpty();
+        const qsizetype mark = viewer.lines().size();
+        viewer.write(QStringLiteral(R"({"type":"client_removal_request"})"));
+        return !viewer.waitForLine(QStringLiteral("^inner .*\"client_removal_status\""), mark).isEmpty();
     }
 
     void expectAliveAndSmall(const char* name, qint64 boundKb = kResidentBoundKb)
