@@ -127,13 +127,7 @@ public:
     ClientDiagnosticLog log{clock, host};
     FakeRelaySockets sockets;
     FakeMediaStreams captures;
-    SessionServices services{{.scheduler = scheduler,
-                              .clock = clock,
-                              .log = log,
-                              .makeStream = captures.factory(),
-                              .input = std::make_unique<FakeRemoteInput>(),
-                              .canRemoveClient = {},
-                              .loadPendingErrorReports = {}}};
+    SessionServices services{fakeServiceDependencies(scheduler, clock, log, captures)};
     std::deque<ViewerSessionE2EE> viewers;
     std::vector<ClientRelayEvent> events;
     std::function<void(const ClientRelayEvent&)> onEvent;

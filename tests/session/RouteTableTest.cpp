@@ -100,13 +100,7 @@ public:
     ClientDiagnosticLog log{clock, host};
     FakeRelaySockets sockets;
     FakeMediaStreams streams;
-    SessionServices services{{.scheduler = scheduler,
-                              .clock = clock,
-                              .log = log,
-                              .makeStream = streams.factory(),
-                              .input = std::make_unique<FakeRemoteInput>(),
-                              .canRemoveClient = {},
-                              .loadPendingErrorReports = {}}};
+    SessionServices services{fakeServiceDependencies(scheduler, clock, log, streams)};
     std::unique_ptr<ClientRelayConnection> connection =
         RelayConnectionDependencies(scheduler, clock, log, host, sockets.factory(),
                                     QStringLiteral("wss://relay.doorwarden.test:8443"))

@@ -3,6 +3,7 @@
 #include "input/RemoteInput.h"
 #include "media/MediaStream.h"
 #include "relay/SessionChannel.h"
+#include "session/SessionServices.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -104,6 +105,20 @@ public:
 private:
     std::vector<std::shared_ptr<FakeStreamRecord>> records_;
 };
+
+// The application's services on fakes: a fake injector, and the streams `streams` makes.
+inline SessionServices::Dependencies fakeServiceDependencies(Scheduler& scheduler, const Clock& clock,
+                                                             ClientDiagnosticLog& log, FakeMediaStreams& streams,
+                                                             std::unique_ptr<RemoteInput> input = nullptr)
+{
+    return {.scheduler = scheduler,
+            .clock = clock,
+            .log = log,
+            .makeStream = streams.factory(),
+            .input = input ? std::move(input) : std::make_unique<FakeRemoteInput>(),
+            .canRemoveClient = {},
+            .loadPendingErrorReports = {}};
+}
 
 // Records what a service sends; every send succeeds, on the next look.
 class FakeSessionChannel final : public SessionChannel {
