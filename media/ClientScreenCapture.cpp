@@ -29,9 +29,13 @@ ClientScreenCapture::ClientScreenCapture(Dependencies dependencies, Hooks hooks)
                                               std::move(dependencies.systemAudio)},
         std::move(open.audioFrame));
     worker_ = std::make_shared<ClientScreenCaptureWorker>(
-        ClientScreenCaptureWorker::Dependencies{dependencies.clock, runner_, dependencies.log,
-                                                std::move(dependencies.capturer), std::move(dependencies.cursor),
-                                                std::move(dependencies.makeEncoder)},
+        ClientScreenCaptureWorker::Dependencies{.clock = dependencies.clock,
+                                                .runner = runner_,
+                                                .encodeRunner = dependencies.threads.encode(),
+                                                .log = dependencies.log,
+                                                .capturer = std::move(dependencies.capturer),
+                                                .cursor = std::move(dependencies.cursor),
+                                                .makeEncoder = std::move(dependencies.makeEncoder)},
         std::move(open));
 }
 

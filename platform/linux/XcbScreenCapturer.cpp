@@ -11,7 +11,6 @@
 #include <xcb/xfixes.h>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace doorwarden {
@@ -91,6 +90,7 @@ struct XcbScreenCapturer::Session {
 
     ScreenRect monitor;
     std::unique_ptr<XcbShmSegment> segment; // null: plain GetImage
+    XcbReply<xcb_get_image_reply_t> image;  // the last GetImage, which the caller's view shows
     bool damageNotified = false; // DAMAGE reported something not yet read back
     bool damaged = true; // nothing grabbed yet
 
@@ -234,11 +234,12 @@ bool XcbScreenCapturer::hasDamage()
     return s.damaged;
 }
 
-bool XcbScreenCapturer::grab(ScreenFrame& frame)
+bool XcbScreenCapturer::grab(ScreenFrameView& frame)
 {
     if (!session_) {
         return false;
     }
+    session_->image.reset(); // the previous grab's view ends with this call
     processEvents();
     Session& s = *session_;
     // Cleared before the pixels are read: whatever changes while they are read is damage for
@@ -249,7 +250,7 @@ bool XcbScreenCapturer::grab(ScreenFrame& frame)
     return !s.damaged;
 }
 
-bool XcbScreenCapturer::readPixels(ScreenFrame& frame)
+bool XcbScreenCapturer::readPixels(ScreenFrameView& frame)
 {
     Session& s = *session_;
     const ScreenRect m = s.monitor;
@@ -266,8 +267,9 @@ bool XcbScreenCapturer::readPixels(ScreenFrame& frame)
 
     // A rectangle that no longer fits the root window (its size changed and the notification is
     // still on its way) is refused with an error: no reply, and the grab fails.
-    XcbReply<xcb_get_image_reply_t> image;
     if (s.segment && s.segment->size() >= bytes) {
+        // The server has written the segment when it answers, and writes it again only for the
+        // next grab: the caller reads it in between.
         const XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(s.c(),
             xcb_shm_get_image(s.c(), s.root(), x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, s.segment->id(), 0),
             nullptr));
@@ -276,21 +278,19 @@ bool XcbScreenCapturer::readPixels(ScreenFrame& frame)
         }
         source = s.segment->data();
     } else {
-        image.reset(xcb_get_image_reply(
+        s.image.reset(xcb_get_image_reply(
             s.c(), xcb_get_image(s.c(), XCB_IMAGE_FORMAT_Z_PIXMAP, s.root(), x, y, width, height, ~0u), nullptr));
-        if (!image || static_cast<std::size_t>(xcb_get_image_data_length(image.get())) != bytes) {
+        if (!s.image || static_cast<std::size_t>(xcb_get_image_data_length(s.image.get())) != bytes) {
+            s.image.reset();
             return false;
         }
-        source = xcb_get_image_data(image.get());
+        source = xcb_get_image_data(s.image.get());
     }
 
     frame.width = m.width;
     frame.height = m.height;
     frame.stride = static_cast<int>(stride);
-    if (frame.pixels.size() != bytes) {
-        frame.pixels.resize(bytes);
-    }
-    std::memcpy(frame.pixels.data(), source, bytes);
+    frame.pixels = std::span(source, bytes);
     return true;
 }
 
