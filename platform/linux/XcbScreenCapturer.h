@@ -19,7 +19,7 @@ namespace doorwarden {
 // Changes come from DAMAGE on the root window, reported once per change from "nothing damaged"
 // (not one event per drawing, so a busy screen does not flood the connection); hasDamage() then
 // reads the damaged region and counts it only where it meets the captured monitor. Layout
-// changes come from RandR notifications and the root window's ConfigureNotify.
+// changes come from RandR notifications and the root window's ConfigureNotify (XcbMonitorWatch).
 //
 // The connection opens in start(), on the capture runner, and closes in stop(). Nothing blocks
 // on events: each call reads those that have arrived and goes on.
