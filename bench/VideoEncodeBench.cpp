@@ -14,6 +14,7 @@
 #include "media/ClientH264Encoder.h"
 #include "media/ClientI420Converter.h"
 #include "media/ClientJpegEncoder.h"
+#include "platform/ScreenFrame.h"
 #include "platform/fake/ManualClock.h"
 #include "viewer/PicturePsnr.h"
 #include "viewer/ViewerVideoDecoder.h"

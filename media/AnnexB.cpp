@@ -1,52 +1,81 @@
 #include "media/AnnexB.h"
 
+#include <cstring>
+
 namespace doorwarden::annexB {
 
-std::vector<QByteArray> split(const QByteArray& stream)
+namespace {
+
+constexpr std::uint8_t kStartCode[] = {0, 0, 0, 1};
+
+} // namespace
+
+std::vector<Nal> units(std::span<const std::uint8_t> stream)
 {
-    std::vector<QByteArray> nals;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.constData());
-    const qsizetype size = stream.size();
-    qsizetype start = -1; // first byte of the current NAL unit
-    qsizetype i = 0;
+    std::vector<Nal> nals;
+    const std::size_t size = stream.size();
+    std::size_t start = 0; // first byte of the current NAL unit
+    bool inUnit = false;
+    std::size_t i = 0;
+    const auto close = [&](std::size_t end) {
+        while (end > start && stream[end - 1] == 0) {
+            --end; // the leading zero of a 4-byte start code (and trailing zeros)
+        }
+        nals.push_back(stream.subspan(start, end - start));
+    };
     while (i + 2 < size) {
-        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) {
-            if (start >= 0) {
-                qsizetype end = i;
-                while (end > start && bytes[end - 1] == 0) {
-                    --end; // the leading zero of a 4-byte start code (and trailing zeros)
-                }
-                nals.push_back(stream.mid(start, end - start));
+        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
+            if (inUnit) {
+                close(i);
             }
             i += 3;
             start = i;
+            inUnit = true;
         } else {
             ++i;
         }
     }
-    if (start >= 0 && start < size) {
-        nals.push_back(stream.mid(start));
+    if (inUnit && start < size) {
+        nals.push_back(stream.subspan(start));
     }
     return nals;
 }
 
-std::uint8_t typeOf(const QByteArray& nal)
+std::vector<QByteArray> split(const QByteArray& stream)
 {
-    return nal.isEmpty() ? 0 : static_cast<std::uint8_t>(nal.at(0) & 0x1f);
+    std::vector<QByteArray> copies;
+    for (const Nal nal : units(std::span(reinterpret_cast<const std::uint8_t*>(stream.constData()),
+                                         static_cast<std::size_t>(stream.size())))) {
+        copies.emplace_back(reinterpret_cast<const char*>(nal.data()), static_cast<qsizetype>(nal.size()));
+    }
+    return copies;
 }
 
-QByteArray join(const std::vector<QByteArray>& nals)
+std::uint8_t typeOf(Nal nal)
 {
-    static const QByteArray kStartCode("\x00\x00\x00\x01", 4);
-    QByteArray out;
-    qsizetype size = 0;
-    for (const auto& nal : nals) {
-        size += 4 + nal.size();
+    return nal.empty() ? 0 : static_cast<std::uint8_t>(nal[0] & 0x1f);
+}
+
+std::uint8_t typeOf(const QByteArray& nal)
+{
+    return typeOf(Nal(reinterpret_cast<const std::uint8_t*>(nal.constData()), static_cast<std::size_t>(nal.size())));
+}
+
+QByteArray join(std::span<const Nal> nals)
+{
+    std::size_t size = 0;
+    for (const Nal nal : nals) {
+        size += sizeof(kStartCode) + nal.size();
     }
-    out.reserve(size);
-    for (const auto& nal : nals) {
-        out += kStartCode;
-        out += nal;
+    QByteArray out(static_cast<qsizetype>(size), Qt::Uninitialized);
+    auto* at = reinterpret_cast<std::uint8_t*>(out.data());
+    for (const Nal nal : nals) {
+        std::memcpy(at, kStartCode, sizeof(kStartCode));
+        at += sizeof(kStartCode);
+        if (!nal.empty()) {
+            std::memcpy(at, nal.data(), nal.size());
+            at += nal.size();
+        }
     }
     return out;
 }

@@ -33,7 +33,7 @@ std::unique_ptr<AudioResampler> AudioResampler::create(AudioSampleFormat format,
     av_channel_layout_default(&in, channels);
     av_channel_layout_default(&out, channels == 1 ? 1 : 2);
     SwrContext* context = nullptr;
-    const int made = swr_alloc_set_opts2(&context, &out, AV_SAMPLE_FMT_FLTP, kTargetRate, &in, libavFormat(format),
+    const int made = swr_alloc_set_opts2(&context, &out, AV_SAMPLE_FMT_FLT, kTargetRate, &in, libavFormat(format),
                                          rate, 0, nullptr);
     av_channel_layout_uninit(&in);
     av_channel_layout_uninit(&out);
@@ -62,32 +62,25 @@ bool AudioResampler::accepts(const AudioBuffer& buffer) const
     return buffer.format == format_ && buffer.sampleRate == sampleRate_ && buffer.channels == channels_;
 }
 
-bool AudioResampler::convert(const AudioBuffer& buffer, std::vector<float>& left, std::vector<float>& right)
+std::span<const float> AudioResampler::convert(const AudioBuffer& buffer)
 {
     if (!accepts(buffer) || buffer.frameCount == 0 || !buffer.holdsAllFrames() ||
         buffer.frameCount > static_cast<std::size_t>(std::numeric_limits<int>::max() / 4)) {
-        return false;
+        return {};
     }
     const int inFrames = static_cast<int>(buffer.frameCount);
     const int capacity =
         static_cast<int>(std::ceil(kTargetRate / std::max(sampleRate_, 1.0) * inFrames)) + 32 +
         static_cast<int>(swr_get_delay(context_, kTargetRate));
-    const int outChannels = channels_ == 1 ? 1 : 2;
-    std::uint8_t* outPlanes[2] = {};
-    for (int channel = 0; channel < outChannels; ++channel) {
-        planes_[channel].resize(static_cast<std::size_t>(capacity));
-        outPlanes[channel] = reinterpret_cast<std::uint8_t*>(planes_[channel].data());
-    }
-    const std::uint8_t* inPlanes[1] = {buffer.bytes.data()};
-    const int produced = swr_convert(context_, outPlanes, capacity, inPlanes, inFrames);
+    const auto outChannels = static_cast<std::size_t>(outputChannels());
+    output_.resize(static_cast<std::size_t>(capacity) * outChannels);
+    std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(output_.data())};
+    const std::uint8_t* in[1] = {buffer.bytes.data()};
+    const int produced = swr_convert(context_, out, capacity, in, inFrames);
     if (produced <= 0) {
-        return false;
+        return {};
     }
-    const auto count = static_cast<std::ptrdiff_t>(produced);
-    left.insert(left.end(), planes_[0].begin(), planes_[0].begin() + count);
-    const std::vector<float>& second = planes_[outChannels == 1 ? 0 : 1];
-    right.insert(right.end(), second.begin(), second.begin() + count);
-    return true;
+    return std::span<const float>(output_).first(static_cast<std::size_t>(produced) * outChannels);
 }
 
 } // namespace doorwarden

@@ -3,6 +3,7 @@
 #include "platform/AudioBuffer.h"
 
 #include <memory>
+#include <span>
 #include <vector>
 
 struct SwrContext;
@@ -10,8 +11,9 @@ struct SwrContext;
 namespace doorwarden {
 
 // Converts PCM buffers of one source format (sample format, rate, channel count) to 48 kHz
-// float stereo in two arrays, with libswresample. A mono source lands on both channels at full
-// level; more than two channels are mixed down to two. Audio runner only.
+// float, interleaved, with libswresample: a mono source stays mono (libswresample would lower
+// it 3 dB on its way to two channels: the caller copies it to both), more than two channels
+// are mixed down to two. Audio runner only.
 class AudioResampler {
 public:
     static constexpr int kTargetRate = 48'000;
@@ -25,9 +27,12 @@ public:
     // Whether `buffer` is in the format this resampler was made for.
     bool accepts(const AudioBuffer& buffer) const;
 
-    // Appends `buffer`, converted, to `left` and `right`; false, appending nothing, when the
-    // conversion fails or yields no frames (the first call may yield none: the filter's delay).
-    bool convert(const AudioBuffer& buffer, std::vector<float>& left, std::vector<float>& right);
+    // The channels of what convert() yields: 1 for a mono source, else 2.
+    int outputChannels() const { return channels_ == 1 ? 1 : 2; }
+
+    // `buffer` converted: outputChannels() samples a frame, valid until the next call. Empty when
+    // the conversion fails or yields no frames (the first call may yield none: the filter's delay).
+    std::span<const float> convert(const AudioBuffer& buffer);
 
 private:
     AudioResampler(SwrContext* context, AudioSampleFormat format, double sampleRate, int channels);
@@ -36,7 +41,7 @@ private:
     AudioSampleFormat format_;
     double sampleRate_;
     int channels_;
-    std::vector<float> planes_[2];
+    std::vector<float> output_;
 };
 
 } // namespace doorwarden

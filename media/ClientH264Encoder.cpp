@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <span>
 
 namespace doorwarden {
 
@@ -200,24 +201,26 @@ std::vector<EncodedVideoFrame> ClientH264Encoder::receivePackets()
 EncodedVideoFrame ClientH264Encoder::frameOf(const AVPacket& packet)
 {
     const bool key = (packet.flags & AV_PKT_FLAG_KEY) != 0;
-    auto nals = annexB::split(QByteArray(reinterpret_cast<const char*>(packet.data), packet.size));
+    // The units stay in the packet; the access unit is written once, by join().
+    std::vector<annexB::Nal> nals =
+        annexB::units(std::span(packet.data, static_cast<std::size_t>(std::max(packet.size, 0))));
     bool hasSps = false;
     bool hasPps = false;
-    for (const auto& nal : nals) {
+    for (const annexB::Nal nal : nals) {
         if (annexB::typeOf(nal) == annexB::sequenceParameterSet) {
-            sequenceParameterSet_ = nal;
+            sequenceParameterSet_.assign(nal.begin(), nal.end());
             hasSps = true;
         } else if (annexB::typeOf(nal) == annexB::pictureParameterSet) {
-            pictureParameterSet_ = nal;
+            pictureParameterSet_.assign(nal.begin(), nal.end());
             hasPps = true;
         }
     }
-    if (key && !(hasSps && hasPps) && !sequenceParameterSet_.isEmpty() && !pictureParameterSet_.isEmpty()) {
-        std::erase_if(nals, [](const QByteArray& nal) {
+    if (key && !(hasSps && hasPps) && !sequenceParameterSet_.empty() && !pictureParameterSet_.empty()) {
+        std::erase_if(nals, [](annexB::Nal nal) {
             const auto type = annexB::typeOf(nal);
             return type == annexB::sequenceParameterSet || type == annexB::pictureParameterSet;
         });
-        nals.insert(nals.begin(), {sequenceParameterSet_, pictureParameterSet_});
+        nals.insert(nals.begin(), {annexB::Nal(sequenceParameterSet_), annexB::Nal(pictureParameterSet_)});
     }
     return EncodedVideoFrame{
         .data = annexB::join(nals),

@@ -4,8 +4,6 @@
 #include "platform/Clock.h"
 #include "relay/EncodedVideoFrame.h"
 
-#include <QByteArray>
-
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -89,8 +87,8 @@ private:
     std::int64_t lastPts_ = -1;
     int framesSinceKeyFrame_ = 0;
     // The latest parameter sets, put before a key frame's slices when the encoder left them out.
-    QByteArray sequenceParameterSet_;
-    QByteArray pictureParameterSet_;
+    std::vector<std::uint8_t> sequenceParameterSet_;
+    std::vector<std::uint8_t> pictureParameterSet_;
 };
 
 } // namespace doorwarden

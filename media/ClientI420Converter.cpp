@@ -36,7 +36,7 @@ int ClientI420Converter::alignedSide(int side)
     return (side + 15) / 16 * 16;
 }
 
-std::string ClientI420Converter::convert(const ScreenFrame& frame, I420Frame& out)
+std::string ClientI420Converter::convert(const ScreenFrameView& frame, I420Frame& out)
 {
     if (auto problem = screenFrameProblem(frame, kMaximumSide); !problem.empty()) {
         return problem;

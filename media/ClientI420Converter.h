@@ -1,7 +1,7 @@
 #pragma once
 
 #include "media/I420Frame.h"
-#include "platform/ScreenFrame.h"
+#include "platform/ScreenFrameView.h"
 
 #include <string>
 
@@ -18,7 +18,7 @@ public:
     // Converts `frame` into `out`, reusing its allocation. Returns an empty string, or why the
     // frame was refused (no pixels, a stride shorter than a row, fewer bytes than stride x
     // height, a size past what the encoder takes).
-    static std::string convert(const ScreenFrame& frame, I420Frame& out);
+    static std::string convert(const ScreenFrameView& frame, I420Frame& out);
 };
 
 } // namespace doorwarden

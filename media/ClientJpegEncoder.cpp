@@ -28,7 +28,7 @@ ClientJpegEncoder::~ClientJpegEncoder()
     }
 }
 
-ClientJpegEncoder::Result ClientJpegEncoder::encode(const ScreenFrame& frame)
+ClientJpegEncoder::Result ClientJpegEncoder::encode(const ScreenFrameView& frame)
 {
     if (!handle_) {
         return {{}, "no JPEG compressor: " + std::string(tjGetErrorStr2(nullptr))};

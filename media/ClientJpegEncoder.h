@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ScreenFrame.h"
+#include "platform/ScreenFrameView.h"
 
 #include <QByteArray>
 
@@ -28,7 +28,7 @@ public:
 
     // Refuses, with a reason, a frame without pixels, with a stride shorter than its rows or
     // pixels shorter than stride x height.
-    Result encode(const ScreenFrame& frame);
+    Result encode(const ScreenFrameView& frame);
 
 private:
     void* handle_; // tjhandle

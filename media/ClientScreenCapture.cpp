@@ -73,6 +73,7 @@ private:
 
 ClientScreenCapture::ClientScreenCapture(Dependencies dependencies, MediaSinks sinks)
     : runner_(dependencies.threads.capture())
+    , encodeRunner_(dependencies.threads.encode())
     , audioRunner_(dependencies.threads.audio())
     , gate_(std::make_shared<Gate>(sinks))
 {
@@ -81,9 +82,13 @@ ClientScreenCapture::ClientScreenCapture(Dependencies dependencies, MediaSinks s
                                               std::move(dependencies.systemAudio)},
         [gate = gate_](const ClientAudioFramePayload& packet) { gate->audioFrame(packet); });
     worker_ = std::make_shared<ClientScreenCaptureWorker>(
-        ClientScreenCaptureWorker::Dependencies{dependencies.clock, runner_, dependencies.log,
-                                                std::move(dependencies.capturer), std::move(dependencies.cursor),
-                                                std::move(dependencies.makeEncoder)},
+        ClientScreenCaptureWorker::Dependencies{.clock = dependencies.clock,
+                                                .runner = runner_,
+                                                .encodeRunner = encodeRunner_,
+                                                .log = dependencies.log,
+                                                .capturer = std::move(dependencies.capturer),
+                                                .cursor = std::move(dependencies.cursor),
+                                                .makeEncoder = std::move(dependencies.makeEncoder)},
         *gate_, *gate_);
 }
 
@@ -92,7 +97,12 @@ ClientScreenCapture::~ClientScreenCapture()
     stop();
     // The last references go to the runners: the workers and their platform objects end there,
     // before the gate they write to.
-    runner_.post([worker = std::move(worker_), gate = gate_]() mutable { worker.reset(); });
+    // The capture worker hands its encode worker to the encode runner as it goes; the gate it
+    // writes to follows there, after the encoding still waiting.
+    runner_.post([worker = std::move(worker_), gate = gate_, &encodeRunner = encodeRunner_]() mutable {
+        worker.reset();
+        encodeRunner.post([gate = std::move(gate)] {});
+    });
     audioRunner_.post([audio = std::move(audio_)]() mutable { audio.reset(); });
 }
 

@@ -16,7 +16,7 @@
 namespace doorwarden {
 
 // The screen and sound of a support session: each call hops to the capture runner, where a
-// ClientScreenCaptureWorker does the work, and the system audio to the audio runner, where a
+// ClientScreenCaptureWorker does the work (its encoding on the encode runner), and the system audio to the audio runner, where a
 // ClientSystemAudioWorker records and encodes while the capture runs and a viewer listens; the
 // sinks are called on those runners. stop() closes the way to the sinks at once (waiting for a
 // call that is running), so nothing reaches them after it returns, and the work winds down on
@@ -65,6 +65,7 @@ private:
     void onAudio(Work work);
 
     TaskRunner& runner_;
+    TaskRunner& encodeRunner_;
     TaskRunner& audioRunner_;
     const std::shared_ptr<Gate> gate_;
     std::shared_ptr<ClientScreenCaptureWorker> worker_;

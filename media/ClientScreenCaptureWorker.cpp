@@ -36,12 +36,14 @@ std::size_t signatureOf(const QByteArray& png, int hotspotX, int hotspotY)
 ClientScreenCaptureWorker::ClientScreenCaptureWorker(Dependencies dependencies, VideoSink& video, CursorSink& cursor)
     : clock_(dependencies.clock)
     , runner_(dependencies.runner)
+    , encodeRunner_(dependencies.encodeRunner)
     , log_(dependencies.log)
     , capturer_(std::move(dependencies.capturer))
     , cursor_(std::move(dependencies.cursor))
-    , videoOut_(video)
     , cursorOut_(cursor)
-    , makeEncoder_(std::move(dependencies.makeEncoder))
+    , encoding_(std::make_shared<ClientVideoEncodeWorker>(
+          encodeRunner_, std::move(dependencies.makeEncoder),
+          video))
     , adaptive_(clock_)
     , pacer_(clock_.monotonicNow())
 {
@@ -50,6 +52,14 @@ ClientScreenCaptureWorker::ClientScreenCaptureWorker(Dependencies dependencies, 
 ClientScreenCaptureWorker::~ClientScreenCaptureWorker()
 {
     stop();
+    // The encode worker ends on its runner, after the work already posted to it.
+    encodeRunner_.post([encoding = std::move(encoding_)]() mutable { encoding.reset(); });
+}
+
+template <typename Work>
+void ClientScreenCaptureWorker::onEncoder(Work work)
+{
+    encodeRunner_.post([encoding = encoding_, work = std::move(work)]() mutable { work(*encoding); });
 }
 
 void ClientScreenCaptureWorker::start()
@@ -80,7 +90,7 @@ void ClientScreenCaptureWorker::start()
     monitor_ = monitor;
     size_ = CaptureSize::forTier(monitor_.width, monitor_.height, 0);
     appliedResolutionTier_ = 0;
-    createEncoder();
+    configureEncoding();
     const auto weakThis = weak_from_this();
     tickTask_ = runner_.postRepeating(kTickInterval, [weakThis] {
         if (const auto self = weakThis.lock()) {
@@ -92,7 +102,6 @@ void ClientScreenCaptureWorker::start()
             self->tick();
         }
     });
-    videoOut_.screenInfo(size_.captureWidth, size_.captureHeight, size_.pictureWidth, size_.pictureHeight);
 }
 
 void ClientScreenCaptureWorker::stop()
@@ -102,18 +111,13 @@ void ClientScreenCaptureWorker::stop()
         return;
     }
     capturing_ = false;
-    if (encoder_) {
-        encoder_->flush(); // nobody takes frames any more
-        encoder_.reset();
-    }
+    onEncoder([](ClientVideoEncodeWorker& encoding) { encoding.stop(); });
     capturer_->stop();
 }
 
 void ClientScreenCaptureWorker::requestKeyFrame()
 {
-    if (encoder_) {
-        encoder_->forceNextKeyFrame();
-    }
+    onEncoder([](ClientVideoEncodeWorker& encoding) { encoding.requestKeyFrame(); });
 }
 
 void ClientScreenCaptureWorker::setViewerTargetFps(int fps)
@@ -139,9 +143,9 @@ void ClientScreenCaptureWorker::applyState(const std::optional<ClientAdaptiveVid
         return;
     }
     targetFps_ = state->targetFps;
-    if (encoder_) {
-        encoder_->update(targetFps_, state->bitratePercent);
-    }
+    onEncoder([fps = targetFps_, bitratePercent = state->bitratePercent](ClientVideoEncodeWorker& encoding) {
+        encoding.update(fps, bitratePercent);
+    });
     if (capturing_ && state->resolutionTier != appliedResolutionTier_) {
         configure(state->resolutionTier);
     }
@@ -162,87 +166,54 @@ void ClientScreenCaptureWorker::tick()
 
 void ClientScreenCaptureWorker::sampleScreen(Time now)
 {
+    // With both pictures out the encoder is behind: the sample waits for a later tick, and the
+    // damage, which only a grab clears, waits with it.
+    auto picture = pictures_.take();
+    if (!picture) {
+        return;
+    }
     const bool fresh = capturer_->hasDamage();
     if (pacer_.offer(fresh, now, targetFps_)) {
-        sendFrame(now);
+        sendFrame(std::move(picture), now);
     }
 }
 
-void ClientScreenCaptureWorker::sendFrame(Time now)
+void ClientScreenCaptureWorker::sendFrame(std::shared_ptr<I420Frame> picture, Time now)
 {
     // Whole, even without damage: a change the damage missed still reaches the viewer.
-    if (!capturer_->grab(screen_)) {
+    ScreenFrameView screen;
+    if (!capturer_->grab(screen)) {
         return;
     }
-    if (screen_.width != monitor_.width || screen_.height != monitor_.height) {
-        // The monitor changed size before its layout serial said so.
+    if (screen.width != monitor_.width || screen.height != monitor_.height) {
+        // The monitor changed size before its layout serial said so. Reconfiguring asks the
+        // capturer for the monitor, which ends the view: the picture is grabbed again.
         configure(appliedResolutionTier_);
-        if (screen_.width != monitor_.width || screen_.height != monitor_.height) {
+        if (!capturer_->grab(screen) || screen.width != monitor_.width || screen.height != monitor_.height) {
             return;
         }
     }
-    const ScreenFrame* scaled = picture();
-    if (!scaled) {
+    if (!convert(screen, *picture)) {
         return;
     }
-    if (encoder_) {
-        encodeH264(*scaled, now);
-    } else {
-        encodeJpeg(*scaled);
-    }
+    encodeRunner_.post([encoding = encoding_, picture = std::move(picture), now] { encoding->encode(*picture, now); });
 }
 
-const ScreenFrame* ClientScreenCaptureWorker::picture()
+bool ClientScreenCaptureWorker::convert(const ScreenFrameView& screen, I420Frame& picture)
 {
-    if (screen_.width == size_.pictureWidth && screen_.height == size_.pictureHeight) {
-        return &screen_;
-    }
-    scaled_.width = size_.pictureWidth;
-    scaled_.height = size_.pictureHeight;
-    scaled_.stride = size_.pictureWidth * 4;
-    scaled_.pixels.resize(static_cast<std::size_t>(scaled_.stride) * static_cast<std::size_t>(scaled_.height));
-    const int failed = libyuv::ARGBScale(screen_.pixels.data(), screen_.stride, screen_.width, screen_.height,
-                                         scaled_.pixels.data(), scaled_.stride, scaled_.width, scaled_.height,
-                                         libyuv::kFilterBox);
-    return failed ? nullptr : &scaled_;
-}
-
-void ClientScreenCaptureWorker::encodeH264(const ScreenFrame& picture, Time now)
-{
-    std::string error = ClientI420Converter::convert(picture, i420_);
-    if (error.empty()) {
-        auto frames = encoder_->encode(i420_, now, error);
-        if (error.empty()) {
-            for (auto& frame : frames) {
-                emitFrame(std::move(frame));
-            }
-            return;
+    ScreenFrameView source = screen;
+    if (screen.width != size_.pictureWidth || screen.height != size_.pictureHeight) {
+        scaled_.width = size_.pictureWidth;
+        scaled_.height = size_.pictureHeight;
+        scaled_.stride = size_.pictureWidth * 4;
+        scaled_.pixels.resize(static_cast<std::size_t>(scaled_.stride) * static_cast<std::size_t>(scaled_.height));
+        if (libyuv::ARGBScale(screen.pixels.data(), screen.stride, screen.width, screen.height, scaled_.pixels.data(),
+                              scaled_.stride, scaled_.width, scaled_.height, libyuv::kFilterBox) != 0) {
+            return false;
         }
+        source = scaled_;
     }
-    // A picture the encoder refuses still reaches the viewer.
-    encodeJpeg(picture);
-}
-
-void ClientScreenCaptureWorker::encodeJpeg(const ScreenFrame& picture)
-{
-    auto result = jpeg_.encode(picture);
-    if (!result.ok()) {
-        return;
-    }
-    EncodedVideoFrame frame;
-    frame.data = std::move(result.jpeg);
-    frame.kind = VideoFrameHeader::Kind::jpegImage;
-    frame.isKeyFrame = true;
-    frame.width = picture.width;
-    frame.height = picture.height;
-    emitFrame(std::move(frame));
-}
-
-void ClientScreenCaptureWorker::emitFrame(EncodedVideoFrame frame)
-{
-    frame.displayWidth = size_.pictureWidth;
-    frame.displayHeight = size_.pictureHeight;
-    videoOut_.encodedFrame(std::move(frame));
+    return ClientI420Converter::convert(source, picture).empty();
 }
 
 void ClientScreenCaptureWorker::followDisplayLayout()
@@ -256,35 +227,16 @@ void ClientScreenCaptureWorker::followDisplayLayout()
 
 void ClientScreenCaptureWorker::configure(int tier)
 {
-    // What the old encoder still holds belongs to the old sizes.
-    drainEncoder();
     monitor_ = capturer_->monitorRect();
     size_ = CaptureSize::forTier(monitor_.width, monitor_.height, tier);
     appliedResolutionTier_ = tier;
-    videoOut_.screenInfo(size_.captureWidth, size_.captureHeight, size_.pictureWidth, size_.pictureHeight);
-    createEncoder();
+    configureEncoding();
 }
 
-void ClientScreenCaptureWorker::drainEncoder()
+void ClientScreenCaptureWorker::configureEncoding()
 {
-    if (!encoder_) {
-        return;
-    }
-    for (auto& frame : encoder_->flush()) {
-        emitFrame(std::move(frame));
-    }
-    encoder_.reset();
-}
-
-void ClientScreenCaptureWorker::createEncoder()
-{
-    if (size_.captureWidth <= 0 || size_.captureHeight <= 0) {
-        return;
-    }
-    std::string error;
-    // None: JPEG frames, as when it refuses a picture.
-    encoder_ = makeEncoder_(
-        {size_.captureWidth, size_.captureHeight, targetFps_, adaptive_.state().bitratePercent}, error);
+    onEncoder([size = size_, fps = targetFps_, bitratePercent = adaptive_.state().bitratePercent](
+                  ClientVideoEncodeWorker& encoding) { encoding.configure(size, fps, bitratePercent); });
 }
 
 void ClientScreenCaptureWorker::samplePointer()

@@ -3,17 +3,18 @@
 #include "media/CaptureSize.h"
 #include "media/ClientAdaptiveVideoController.h"
 #include "media/ClientH264Encoder.h"
-#include "media/ClientJpegEncoder.h"
+#include "media/ClientVideoEncodeWorker.h"
 #include "media/CursorSink.h"
 #include "media/FramePacer.h"
 #include "media/I420Frame.h"
-#include "media/VideoSink.h"
+#include "media/I420FramePool.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/Clock.h"
 #include "platform/CursorImage.h"
 #include "platform/CursorMonitor.h"
 #include "platform/ScreenCapturer.h"
 #include "platform/ScreenFrame.h"
+#include "platform/ScreenFrameView.h"
 #include "platform/ScreenRect.h"
 #include "platform/TaskHandle.h"
 #include "platform/TaskRunner.h"
@@ -28,10 +29,24 @@
 namespace doorwarden {
 
 // The screen capture's work on the capture runner: it samples the monitor every tick (damage
-// tells whether the screen changed), paces the samples to the adaptive frame rate, grabs and
-// scales the forwarded ones, encodes them as H.264 (JPEG when no encoder works) and reports
-// frames, geometry and the pointer to its sinks. It owns the adaptive controller and
-// applies its decisions, the resolution tier included.
+// tells whether the screen changed), paces the samples to the adaptive frame rate, grabs the
+// forwarded ones and scales and converts them straight from the capturer's memory, and reports
+// the pointer to its cursor sink. The encoding (H.264, JPEG when no encoder works) runs on the
+// encode runner in a ClientVideoEncodeWorker, which reports the frames and the sizes, so the
+// next grab overlaps the encoding of this picture. It owns the adaptive controller and applies
+// its decisions, the resolution tier included.
+//
+//   capture runner                                        encode runner
+//   tick - pointer, cursor shape ------------> cursor sink
+//        - layout, tier: new sizes ----------- post --->  drain, screen info to the sink, new encoder
+//        - damage, pacer: grab (a view, no
+//          copy) -> scale -> I420 into one
+//          of two pooled pictures ------------ post --->  H.264 or JPEG -> video sink;
+//                                                          the picture goes back to the pool
+//
+// Two pictures at most are out, one encoding and one waiting: while both are, a sample waits
+// for the next tick with its damage kept, so a slow encoder lowers the frame rate instead of
+// queueing pictures and latency.
 //
 // Pacing: a change after 0.2 s or more of quiet goes out at once; otherwise frames go out at
 // the target rate while the screen changes and for 1.25 s after, then at 5 frames a second,
@@ -39,7 +54,9 @@ namespace doorwarden {
 // receiving pictures (and key frames on request).
 //
 // Made with std::make_shared on any thread, then used and destroyed only on `runner` (its
-// timers hold it weakly). The sinks are called on the runner and must outlive the worker.
+// timers hold it weakly); its encode worker ends on `encodeRunner`, which the capture runner
+// may post to (see ThreadContext). The cursor sink is called on `runner`, the video sink on
+// `encodeRunner`; both must outlive the workers.
 class ClientScreenCaptureWorker : public std::enable_shared_from_this<ClientScreenCaptureWorker> {
 public:
     using Time = Clock::MonotonicTime;
@@ -47,14 +64,14 @@ public:
     static constexpr std::chrono::nanoseconds kTickInterval = std::chrono::nanoseconds(1'000'000'000 / 30);
     static constexpr double kCursorShapePollSeconds = 1.0 / 15;
 
-    // Makes the encoder for one capture size; null (with a reason) when none works, and then
-    // frames go out as JPEG.
-    using EncoderFactory =
-        std::function<std::unique_ptr<ClientH264Encoder>(const ClientH264Encoder::Settings& settings, std::string& error)>;
+    using EncoderFactory = ClientVideoEncodeWorker::EncoderFactory;
+    // Pictures converted ahead of the encoder: one encoding, one waiting.
+    static constexpr std::size_t kPicturesInFlight = 2;
 
     struct Dependencies {
         const Clock& clock;
         TaskRunner& runner;
+        TaskRunner& encodeRunner;
         ClientDiagnosticLog& log;
         std::unique_ptr<ScreenCapturer> capturer;
         std::unique_ptr<CursorMonitor> cursor;
@@ -70,7 +87,8 @@ public:
     // tick, then the screen information. Does nothing while capturing. A failure to start the
     // screen source is logged and leaves nothing behind, so a later start tries again.
     void start();
-    // Ends capturing: the tick stops, the encoder is drained and released, the source stops.
+    // Ends capturing: the tick stops, the encoder is released (what it holds dropped), the
+    // source stops.
     // The controller and the pacing times are kept.
     void stop();
 
@@ -84,34 +102,31 @@ private:
     void tick();
     // One sample of the monitor: fresh or not, forwarded or dropped by the pacing.
     void sampleScreen(Time now);
-    void sendFrame(Time now);
-    // The picture to encode: the grab itself, or the grab scaled to the picture size.
-    const ScreenFrame* picture();
-    void encodeH264(const ScreenFrame& picture, Time now);
-    void encodeJpeg(const ScreenFrame& picture);
-    void emitFrame(EncodedVideoFrame frame);
+    void sendFrame(std::shared_ptr<I420Frame> picture, Time now);
+    // `screen` scaled to the picture size when it differs, converted into `picture`.
+    bool convert(const ScreenFrameView& screen, I420Frame& picture);
     void followDisplayLayout();
     void applyState(const std::optional<ClientAdaptiveVideoControllerState>& state);
-    // Drains the encoder, takes the sizes of `tier` for the current monitor, reports them and
-    // makes a new encoder.
+    // Takes the sizes of `tier` for the current monitor and has the encode worker report them
+    // and make a new encoder.
     void configure(int tier);
-    void drainEncoder();
-    void createEncoder();
+    void configureEncoding();
+    // Runs `work` on the encode worker, after whatever was posted to it before.
+    template <typename Work>
+    void onEncoder(Work work);
     void samplePointer();
     void pollCursorShape(Time now);
 
     const Clock& clock_;
     TaskRunner& runner_;
+    TaskRunner& encodeRunner_;
     ClientDiagnosticLog& log_;
     std::unique_ptr<ScreenCapturer> capturer_;
     std::unique_ptr<CursorMonitor> cursor_;
-    VideoSink& videoOut_;
     CursorSink& cursorOut_;
-    const EncoderFactory makeEncoder_;
+    std::shared_ptr<ClientVideoEncodeWorker> encoding_; // lives on the encode runner
 
     ClientAdaptiveVideoController adaptive_;
-    std::unique_ptr<ClientH264Encoder> encoder_;
-    ClientJpegEncoder jpeg_;
     TaskHandle tickTask_;
     bool capturing_ = false;
 
@@ -123,9 +138,8 @@ private:
 
     FramePacer pacer_;
 
-    ScreenFrame screen_; // the last grab, reused
+    I420FramePool pictures_{kPicturesInFlight};
     ScreenFrame scaled_; // the picture when the screen is scaled, reused
-    I420Frame i420_;
 
     double lastCursorX_ = -1.0;
     double lastCursorY_ = -1.0;

@@ -72,7 +72,7 @@ int ClientSystemAudioCapture::packetByteLimit() const
 
 std::size_t ClientSystemAudioCapture::pendingFrames() const
 {
-    return std::min(left_.size(), right_.size()) - readOffset_;
+    return pending_.size() / 2 - readOffset_;
 }
 
 void ClientSystemAudioCapture::configure(bool enabled, AudioQuality quality)
@@ -98,8 +98,7 @@ void ClientSystemAudioCapture::configure(bool enabled, AudioQuality quality)
 
 void ClientSystemAudioCapture::reset()
 {
-    left_.clear();
-    right_.clear();
+    pending_.clear();
     readOffset_ = 0;
     resampler_.reset();
     encoder_.reset();
@@ -131,31 +130,33 @@ void ClientSystemAudioCapture::process(const AudioBuffer& buffer)
                         buffer.channels <= 2;
     if (direct) {
         resampler_.reset();
-        appendDirect(buffer);
+        append(buffer.bytes.data(), buffer.frameCount, buffer.channels);
     } else {
         if (!resampler_ || !resampler_->accepts(buffer)) {
             resampler_ = AudioResampler::create(buffer.format, buffer.sampleRate, buffer.channels);
         }
         if (resampler_) {
-            resampler_->convert(buffer, left_, right_);
+            const std::span<const float> converted = resampler_->convert(buffer);
+            const int channels = resampler_->outputChannels();
+            append(reinterpret_cast<const std::uint8_t*>(converted.data()),
+                   converted.size() / static_cast<std::size_t>(channels), channels);
         }
     }
     drain();
 }
 
-void ClientSystemAudioCapture::appendDirect(const AudioBuffer& buffer)
+void ClientSystemAudioCapture::append(const std::uint8_t* samples, std::size_t frames, int channels)
 {
-    const auto channels = static_cast<std::size_t>(buffer.channels);
-    const std::size_t rightChannel = channels == 1 ? 0 : 1;
-    left_.reserve(left_.size() + buffer.frameCount);
-    right_.reserve(right_.size() + buffer.frameCount);
-    for (std::size_t frame = 0; frame < buffer.frameCount; ++frame) {
-        float l = 0;
-        float r = 0;
-        std::memcpy(&l, buffer.bytes.data() + (frame * channels) * 4, 4);
-        std::memcpy(&r, buffer.bytes.data() + (frame * channels + rightChannel) * 4, 4);
-        left_.push_back(l);
-        right_.push_back(r);
+    const std::size_t at = pending_.size();
+    pending_.resize(at + frames * 2);
+    if (channels == 2) {
+        std::memcpy(pending_.data() + at, samples, frames * 2 * sizeof(float));
+        return;
+    }
+    // Mono at full level on both channels.
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        std::memcpy(&pending_[at + frame * 2], samples + frame * sizeof(float), sizeof(float));
+        pending_[at + frame * 2 + 1] = pending_[at + frame * 2];
     }
 }
 
@@ -166,9 +167,7 @@ void ClientSystemAudioCapture::drain()
         readOffset_ += kPacketFrames;
     }
     if (readOffset_ >= kCompactAfter) {
-        const auto offset = static_cast<std::ptrdiff_t>(readOffset_);
-        left_.erase(left_.begin(), left_.begin() + offset);
-        right_.erase(right_.begin(), right_.begin() + offset);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(readOffset_ * 2));
         readOffset_ = 0;
     }
 }
@@ -199,18 +198,20 @@ OpusEncoder* ClientSystemAudioCapture::encoder()
 
 void ClientSystemAudioCapture::encodePacket(std::size_t offset)
 {
-    pcm_.clear();
+    // Clamped where it waits: stereo goes to Opus from there, mono is the average of the two.
+    const std::span<float> stereo = std::span(pending_).subspan(offset * 2, static_cast<std::size_t>(kPacketFrames) * 2);
     float peak = 0;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kPacketFrames); ++i) {
-        const float l = std::clamp(left_[offset + i], -1.0F, 1.0F);
-        const float r = std::clamp(right_[offset + i], -1.0F, 1.0F);
-        peak = std::max({peak, std::abs(l), std::abs(r)});
-        if (channels_ == 2) {
-            pcm_.push_back(l);
-            pcm_.push_back(r);
-        } else {
-            pcm_.push_back((l + r) * 0.5F);
+    for (float& sample : stereo) {
+        sample = std::clamp(sample, -1.0F, 1.0F);
+        peak = std::max(peak, std::abs(sample));
+    }
+    const float* pcm = stereo.data();
+    if (channels_ == 1) {
+        mono_.resize(static_cast<std::size_t>(kPacketFrames));
+        for (std::size_t i = 0; i < mono_.size(); ++i) {
+            mono_[i] = (stereo[2 * i] + stereo[2 * i + 1]) * 0.5F;
         }
+        pcm = mono_.data();
     }
     // NaN samples clamp to NaN; a peak that is not a number is treated as silence, not encoded.
     if (!(peak >= kSilencePeak)) {
@@ -222,7 +223,7 @@ void ClientSystemAudioCapture::encodePacket(std::size_t offset)
     }
     packet_.resize(static_cast<std::size_t>(packetByteLimit()));
     const opus_int32 bytes =
-        opus_encode_float(opus, pcm_.data(), kPacketFrames, packet_.data(), static_cast<opus_int32>(packet_.size()));
+        opus_encode_float(opus, pcm, kPacketFrames, packet_.data(), static_cast<opus_int32>(packet_.size()));
     if (bytes < 1) {
         log_.log(std::string(kCategory), "opus_encode_failed code=" + std::to_string(bytes));
         return;

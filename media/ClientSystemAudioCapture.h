@@ -19,8 +19,9 @@ struct OpusEncoder;
 namespace doorwarden {
 
 // Turns the machine's sound into Opus packets of 20 ms at 48 kHz for the viewers that asked for
-// it. Buffers of 32-bit float at 48 kHz with one or two channels are taken as they are; any
-// other format goes through libswresample. Silent packets (peak below 0.0001) are not sent and
+// it. Buffers of 32-bit float at 48 kHz with one or two channels are taken as they are: stereo is
+// appended to the interleaved stereo waiting for Opus in one copy and encoded from there, mono
+// copied to both channels. Any other format goes through libswresample first. Silent packets (peak below 0.0001) are not sent and
 // use no sequence number. Log lines go to the "SYSTEM_AUDIO" category.
 //
 // Audio runner only: configure(), process() and the packet handler all run there.
@@ -71,7 +72,8 @@ private:
     };
 
     void reset();
-    void appendDirect(const AudioBuffer& buffer);
+    // Appends `frames` frames of interleaved 32-bit float with `channels` (1 or 2) channels.
+    void append(const std::uint8_t* samples, std::size_t frames, int channels);
     void drain();
     void encodePacket(std::size_t offset);
     OpusEncoder* encoder();
@@ -84,9 +86,8 @@ private:
     int bitrate_ = 64'000;
     int channels_ = 2;
     std::int64_t sequence_ = 0;
-    std::vector<float> left_;
-    std::vector<float> right_;
-    std::size_t readOffset_ = 0;
+    std::vector<float> pending_;  // interleaved stereo, from frame readOffset_ on not encoded yet
+    std::size_t readOffset_ = 0; // in frames
     std::unique_ptr<AudioResampler> resampler_;
     std::unique_ptr<OpusEncoder, EncoderDeleter> encoder_;
     int encoderChannels_ = 0;
@@ -95,7 +96,7 @@ private:
     std::int64_t capturedSamples_ = 0;
     Clock::MonotonicTime statsStartedAt_;
     bool sourceFormatLogged_ = false;
-    std::vector<float> pcm_;           // one packet's input, interleaved
+    std::vector<float> mono_;          // one mono packet's input
     std::vector<std::uint8_t> packet_; // one packet's output
 };
 

@@ -4,7 +4,7 @@
 
 namespace doorwarden {
 
-std::string screenFrameProblem(const ScreenFrame& frame, int maximumSide)
+std::string screenFrameProblem(const ScreenFrameView& frame, int maximumSide)
 {
     if (frame.width <= 0 || frame.height <= 0) {
         return "empty picture";

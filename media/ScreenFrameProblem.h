@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ScreenFrame.h"
+#include "platform/ScreenFrameView.h"
 
 #include <string>
 
@@ -8,6 +8,6 @@ namespace doorwarden {
 
 // Why `frame` cannot be read safely as `width` x `height` BGRX pixels in rows of `stride` bytes,
 // or with a side past `maximumSide`; empty when it can.
-std::string screenFrameProblem(const ScreenFrame& frame, int maximumSide);
+std::string screenFrameProblem(const ScreenFrameView& frame, int maximumSide);
 
 } // namespace doorwarden

@@ -21,8 +21,9 @@ class InputInjector {
 public:
     virtual ~InputInjector() = default;
 
-    // The monitor the viewer sees (the one the screen capture picks), read again for every
-    // event; empty when there is none.
+    // The monitor the viewer sees (the one the screen capture picks) as it is now, asked for
+    // with every event: an implementation keeps it between the system's layout changes rather
+    // than asking the system each time. Empty when there is none.
     virtual ScreenRect monitor() = 0;
 
     // Moves the pointer to `position` in root-window pixels; a point off every monitor is

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ScreenFrame.h"
+#include "platform/ScreenFrameView.h"
 #include "platform/ScreenRect.h"
 #include "platform/StartResult.h"
 
@@ -33,10 +33,13 @@ public:
     // nothing was grabbed yet). May say true without a visible change; never false after one.
     virtual bool hasDamage() = 0;
 
-    // Copies the whole monitor into `frame`, resizing it when the monitor's size changed and
-    // reusing its memory otherwise, and clears the damage. False, with `frame` unspecified, when
-    // stopped or when the display could not be read (for example while a monitor is changing).
-    virtual bool grab(ScreenFrame& frame) = 0;
+    // Reads the whole monitor into memory of the capturer's own (shared with the display server
+    // where it can be) and points `frame` at it, and clears the damage. Nothing is copied for the
+    // caller: the pixels stay valid until the next call on the capturer, whichever it is, or its
+    // destruction, so the caller reads them before it asks anything else. False, with `frame`
+    // unspecified, when stopped or when the display could not be read (for example while a
+    // monitor is changing).
+    virtual bool grab(ScreenFrameView& frame) = 0;
 
     // Starts at 0 and grows, by one or more, each time the display layout changes while the
     // capturer runs (a monitor added, removed, resized or moved). When it has moved,

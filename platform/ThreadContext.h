@@ -14,7 +14,7 @@ class SerialQueue;
 // Every thread the client runs, by name, and who lives where:
 // - main: the Qt event loop. The model, the relay connection, the encryption session, the
 //   windows and the collaboration controllers.
-// - capture: screen grabs, frame pacing and cursor polling.
+// - capture: screen grabs, their scaling and conversion, frame pacing and cursor polling.
 // - encode: H.264 and JPEG encoding.
 // - input: input injection.
 // - audio: system audio capture and Opus encoding.

@@ -62,7 +62,7 @@ bool FakeScreenCapturer::hasDamage()
     return state_->running && state_->damaged;
 }
 
-bool FakeScreenCapturer::grab(ScreenFrame& frame)
+bool FakeScreenCapturer::grab(ScreenFrameView& frame)
 {
     if (!state_->running || state_->failGrabs) {
         return false;

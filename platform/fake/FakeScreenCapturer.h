@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ScreenCapturer.h"
+#include "platform/ScreenFrame.h"
 
 #include <memory>
 #include <optional>
@@ -18,7 +19,7 @@ public:
     struct State {
         // Set by the test.
         ScreenRect monitor{0, 0, 1920, 1080}; // monitorRect() while running
-        ScreenFrame frame;                    // what a grab copies
+        ScreenFrame frame;                    // what a grab shows
         std::optional<std::string> startFailure; // while set, start() fails with this reason
         bool failGrabs = false;                  // grabs fail as when the display cannot be read
         // What hasDamage() says: set by start(), showFrame() and changeDisplayLayout(), cleared
@@ -34,7 +35,7 @@ public:
         bool alive = true; // false once the capturer is destroyed
         std::uint64_t displayLayoutSerial = 0;
 
-        // The monitor shows a new picture: damage, and the next grab copies it.
+        // The monitor shows a new picture: damage, and the next grab shows it.
         void showFrame(ScreenFrame newFrame);
         // The display layout changed and the captured monitor now lies at `newMonitor`.
         void changeDisplayLayout(ScreenRect newMonitor);
@@ -49,7 +50,7 @@ public:
     void stop() override;
     ScreenRect monitorRect() override;
     bool hasDamage() override;
-    bool grab(ScreenFrame& frame) override;
+    bool grab(ScreenFrameView& frame) override;
     std::uint64_t displayLayoutSerial() override;
 
     State& state() { return *state_; }

@@ -1,9 +1,8 @@
 #include "platform/linux/XcbInputInjector.h"
 
 #include "platform/linux/XcbConnection.h"
-#include "platform/linux/XcbMonitorLayout.h"
+#include "platform/linux/XcbMonitorWatch.h"
 
-#include <xcb/randr.h>
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit", a C++ keyword.
 #if defined(__clang__)
@@ -92,6 +91,7 @@ XcbInputInjector::XcbInputInjector(std::string display)
 XcbInputInjector::~XcbInputInjector()
 {
     releaseAll();
+    layout_.reset(); // before the connection it uses
 }
 
 XcbConnection* XcbInputInjector::connection()
@@ -122,21 +122,43 @@ XcbConnection* XcbInputInjector::connection()
             XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
         xcb_xkb_select_events(c, static_cast<xcb_xkb_device_spec_t>(keyboardId_), events, 0, events, mapParts,
                               mapParts, nullptr);
-        if (connection->offers(xcb_randr_id)) {
-            const XcbReply<xcb_randr_query_version_reply_t> version(
-                xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
-            randrMonitors_ = version && (version->major_version > 1 || version->minor_version >= 5);
-        }
+        // MappingNotify, for the pointer mapping, comes to every client unasked.
+        layout_ = std::make_unique<XcbMonitorWatch>(*connection);
         xcb_flush(c);
         connection_ = std::move(connection);
     }
     return connection_ && connection_->isOpen() ? connection_.get() : nullptr;
 }
 
+void XcbInputInjector::processEvents()
+{
+    while (const XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_->get())}) {
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (type == xkbEvent_) {
+            keymapStale_ = true;
+        } else if (type == XCB_MAPPING_NOTIFY) {
+            const auto* mapping = reinterpret_cast<const xcb_mapping_notify_event_t*>(event.get());
+            pointerMappingStale_ = pointerMappingStale_ || mapping->request == XCB_MAPPING_POINTER;
+        } else if (layout_->isLayoutChange(*event)) {
+            monitor_.reset();
+        }
+    }
+}
+
 ScreenRect XcbInputInjector::monitor()
 {
-    XcbConnection* connection = this->connection();
-    return connection ? queryCapturedMonitor(connection->get(), connection->root(), randrMonitors_) : ScreenRect{};
+    if (!connection()) {
+        return {};
+    }
+    processEvents();
+    if (!monitor_) {
+        const ScreenRect monitor = layout_->query();
+        if (monitor.isEmpty()) {
+            return monitor; // no answer: asked again next time
+        }
+        monitor_ = monitor;
+    }
+    return *monitor_;
 }
 
 void XcbInputInjector::fake(std::uint8_t type, std::uint8_t detail, ScreenPoint position)
@@ -157,16 +179,20 @@ void XcbInputInjector::movePointer(ScreenPoint position)
 
 std::uint8_t XcbInputInjector::physicalButton(std::uint8_t logical)
 {
-    xcb_connection_t* c = connection_->get();
-    const XcbReply<xcb_get_pointer_mapping_reply_t> mapping(
-        xcb_get_pointer_mapping_reply(c, xcb_get_pointer_mapping(c), nullptr));
-    if (mapping) {
-        const std::uint8_t* map = xcb_get_pointer_mapping_map(mapping.get());
-        const int length = xcb_get_pointer_mapping_map_length(mapping.get());
-        for (int physical = 0; physical < length; ++physical) {
-            if (map[physical] == logical) {
-                return static_cast<std::uint8_t>(physical + 1);
-            }
+    processEvents();
+    if (pointerMappingStale_) {
+        xcb_connection_t* c = connection_->get();
+        const XcbReply<xcb_get_pointer_mapping_reply_t> mapping(
+            xcb_get_pointer_mapping_reply(c, xcb_get_pointer_mapping(c), nullptr));
+        if (mapping) {
+            const std::uint8_t* map = xcb_get_pointer_mapping_map(mapping.get());
+            pointerMapping_.assign(map, map + xcb_get_pointer_mapping_map_length(mapping.get()));
+            pointerMappingStale_ = false;
+        }
+    }
+    for (std::size_t physical = 0; physical < pointerMapping_.size(); ++physical) {
+        if (pointerMapping_[physical] == logical) {
+            return static_cast<std::uint8_t>(physical + 1);
         }
     }
     return logical;
@@ -212,25 +238,18 @@ void XcbInputInjector::scrollWheel(WheelAxis axis, int steps)
     xcb_flush(connection_->get());
 }
 
-void XcbInputInjector::refreshKeymapIfChanged()
-{
-    bool changed = false;
-    while (const XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_->get())}) {
-        changed = changed || (event->response_type & 0x7f) == xkbEvent_;
-    }
-    if (changed) {
-        keyboardId_ = xkb_x11_get_core_keyboard_device_id(connection_->get());
-        keymap_.reset(xkb_x11_keymap_new_from_device(xkbContext_.get(), connection_->get(), keyboardId_,
-                                                     XKB_KEYMAP_COMPILE_NO_FLAGS));
-    }
-}
-
 std::uint32_t XcbInputInjector::keycodeOf(std::string_view keyName)
 {
     if (!connection()) {
         return 0;
     }
-    refreshKeymapIfChanged();
+    processEvents();
+    if (keymapStale_) {
+        keymapStale_ = false;
+        keyboardId_ = xkb_x11_get_core_keyboard_device_id(connection_->get());
+        keymap_.reset(xkb_x11_keymap_new_from_device(xkbContext_.get(), connection_->get(), keyboardId_,
+                                                     XKB_KEYMAP_COMPILE_NO_FLAGS));
+    }
     if (!keymap_) {
         return 0;
     }
@@ -288,8 +307,14 @@ void XcbInputInjector::releaseAll()
     }
     pressedKeys_.clear();
     pressedButtons_.clear();
-    // Waits until the server has them: the connection may close right after.
-    free(xcb_get_input_focus_reply(connection_->get(), xcb_get_input_focus(connection_->get()), nullptr));
+    sync(); // the connection may close right after
+}
+
+void XcbInputInjector::sync()
+{
+    if (connection_ && connection_->isOpen()) {
+        free(xcb_get_input_focus_reply(connection_->get(), xcb_get_input_focus(connection_->get()), nullptr));
+    }
 }
 
 bool isXtestDevice(XcbConnection& connection, std::uint16_t deviceId)

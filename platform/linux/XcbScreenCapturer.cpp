@@ -1,17 +1,15 @@
 #include "platform/linux/XcbScreenCapturer.h"
 
 #include "platform/linux/XcbConnection.h"
-#include "platform/linux/XcbMonitorLayout.h"
+#include "platform/linux/XcbMonitorWatch.h"
 #include "platform/linux/XcbShmSegment.h"
 
 #include <xcb/damage.h>
-#include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xcbext.h>
 #include <xcb/xfixes.h>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace doorwarden {
@@ -81,9 +79,8 @@ bool intersects(const xcb_rectangle_t& a, const ScreenRect& b)
 // connection: it detaches through it, so it must go first.
 struct XcbScreenCapturer::Session {
     std::unique_ptr<XcbConnection> connection;
+    std::unique_ptr<XcbMonitorWatch> layout;
     std::uint8_t damageEvent = 0;
-    std::optional<std::uint8_t> randrEvent;
-    bool randrMonitors = false;
     bool sharedMemory = false; // MIT-SHM is offered: try a segment for each monitor size
     bool passFileDescriptor = false;
     xcb_damage_damage_t damage = XCB_NONE;
@@ -91,6 +88,7 @@ struct XcbScreenCapturer::Session {
 
     ScreenRect monitor;
     std::unique_ptr<XcbShmSegment> segment; // null: plain GetImage
+    XcbReply<xcb_get_image_reply_t> image;  // the last GetImage, which the caller's view shows
     bool damageNotified = false; // DAMAGE reported something not yet read back
     bool damaged = true; // nothing grabbed yet
 
@@ -143,16 +141,10 @@ StartResult XcbScreenCapturer::start()
     // DAMAGE and XFIXES refuse requests from clients that have not told them their version.
     const auto damageVersion = xcb_damage_query_version(c, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION);
     const auto fixesVersion = xcb_xfixes_query_version(c, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION);
-    std::optional<xcb_randr_query_version_cookie_t> randrVersion;
-    if (connection.offers(xcb_randr_id)) {
-        randrVersion = xcb_randr_query_version(c, 1, 5);
-    }
     const XcbReply<xcb_damage_query_version_reply_t> damageReply(
         xcb_damage_query_version_reply(c, damageVersion, nullptr));
     const XcbReply<xcb_xfixes_query_version_reply_t> fixesReply(
         xcb_xfixes_query_version_reply(c, fixesVersion, nullptr));
-    const XcbReply<xcb_randr_query_version_reply_t> randrReply(
-        randrVersion ? xcb_randr_query_version_reply(c, *randrVersion, nullptr) : nullptr);
     if (!damageReply || !fixesReply || fixesReply->major_version < 2) {
         return StartResult::failure("the X server's DAMAGE or XFIXES extension is too old (XFIXES 2 is needed)");
     }
@@ -164,25 +156,14 @@ StartResult XcbScreenCapturer::start()
     session->damagedRegion = xcb_generate_id(c);
     xcb_xfixes_create_region(c, session->damagedRegion, 0, nullptr);
 
-    if (randrReply) {
-        const bool has12 = randrReply->major_version > 1 || randrReply->minor_version >= 2;
-        session->randrMonitors = randrReply->major_version > 1 || randrReply->minor_version >= 5;
-        session->randrEvent = connection.firstEvent(xcb_randr_id);
-        xcb_randr_select_input(c, root,
-            XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE |
-                (has12 ? XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE | XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE : 0));
-    }
-    // The root window's own changes: its size, and (from servers with RandR 1.5) monitors set by
-    // clients.
-    const std::uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &rootEvents);
+    session->layout = std::make_unique<XcbMonitorWatch>(connection);
 
     if (connection.offers(xcb_shm_id)) {
         session->sharedMemory = true;
         session->passFileDescriptor =
             shmTransport_ == ShmTransport::fileDescriptorOrSysv && XcbShmSegment::serverTakesFileDescriptors(c);
     }
-    session->monitor = queryCapturedMonitor(c, root, session->randrMonitors);
+    session->monitor = session->layout->query();
     session->prepareSegment();
     if (std::string failure = connection.failure(); !failure.empty()) {
         return StartResult::failure(std::move(failure));
@@ -234,11 +215,12 @@ bool XcbScreenCapturer::hasDamage()
     return s.damaged;
 }
 
-bool XcbScreenCapturer::grab(ScreenFrame& frame)
+bool XcbScreenCapturer::grab(ScreenFrameView& frame)
 {
     if (!session_) {
         return false;
     }
+    session_->image.reset(); // the previous grab's view ends with this call
     processEvents();
     Session& s = *session_;
     // Cleared before the pixels are read: whatever changes while they are read is damage for
@@ -249,7 +231,7 @@ bool XcbScreenCapturer::grab(ScreenFrame& frame)
     return !s.damaged;
 }
 
-bool XcbScreenCapturer::readPixels(ScreenFrame& frame)
+bool XcbScreenCapturer::readPixels(ScreenFrameView& frame)
 {
     Session& s = *session_;
     const ScreenRect m = s.monitor;
@@ -266,8 +248,9 @@ bool XcbScreenCapturer::readPixels(ScreenFrame& frame)
 
     // A rectangle that no longer fits the root window (its size changed and the notification is
     // still on its way) is refused with an error: no reply, and the grab fails.
-    XcbReply<xcb_get_image_reply_t> image;
     if (s.segment && s.segment->size() >= bytes) {
+        // The server has written the segment when it answers, and writes it again only for the
+        // next grab: the caller reads it in between.
         const XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(s.c(),
             xcb_shm_get_image(s.c(), s.root(), x, y, width, height, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, s.segment->id(), 0),
             nullptr));
@@ -276,21 +259,19 @@ bool XcbScreenCapturer::readPixels(ScreenFrame& frame)
         }
         source = s.segment->data();
     } else {
-        image.reset(xcb_get_image_reply(
+        s.image.reset(xcb_get_image_reply(
             s.c(), xcb_get_image(s.c(), XCB_IMAGE_FORMAT_Z_PIXMAP, s.root(), x, y, width, height, ~0u), nullptr));
-        if (!image || static_cast<std::size_t>(xcb_get_image_data_length(image.get())) != bytes) {
+        if (!s.image || static_cast<std::size_t>(xcb_get_image_data_length(s.image.get())) != bytes) {
+            s.image.reset();
             return false;
         }
-        source = xcb_get_image_data(image.get());
+        source = xcb_get_image_data(s.image.get());
     }
 
     frame.width = m.width;
     frame.height = m.height;
     frame.stride = static_cast<int>(stride);
-    if (frame.pixels.size() != bytes) {
-        frame.pixels.resize(bytes);
-    }
-    std::memcpy(frame.pixels.data(), source, bytes);
+    frame.pixels = std::span(source, bytes);
     return true;
 }
 
@@ -312,10 +293,7 @@ void XcbScreenCapturer::processEvents()
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == s.damageEvent + XCB_DAMAGE_NOTIFY) {
             s.damageNotified = true;
-        } else if (type == XCB_CONFIGURE_NOTIFY) {
-            layoutChanged = true; // selected on the root window only
-        } else if (s.randrEvent &&
-            (type == *s.randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == *s.randrEvent + XCB_RANDR_NOTIFY)) {
+        } else if (s.layout->isLayoutChange(*event)) {
             layoutChanged = true;
         }
     }
@@ -329,7 +307,7 @@ void XcbScreenCapturer::followLayout()
     Session& s = *session_;
     ++layoutSerial_;
     s.damaged = true;
-    const ScreenRect monitor = queryCapturedMonitor(s.c(), s.root(), s.randrMonitors);
+    const ScreenRect monitor = s.layout->query();
     const bool resized = monitor.width != s.monitor.width || monitor.height != s.monitor.height;
     s.monitor = monitor;
     if (resized) {

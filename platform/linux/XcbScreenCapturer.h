@@ -13,11 +13,13 @@ namespace doorwarden {
 // least significant byte first); other servers fail to start with the reason.
 //
 // Pictures come through MIT-SHM shared memory private to this client and the server (see
-// XcbShmSegment), or through plain GetImage when the server cannot share memory with it.
+// XcbShmSegment), or through plain GetImage when the server cannot share memory with it; a grab
+// hands out a view of that memory (or of the GetImage reply, kept until the next call) without
+// copying it.
 // Changes come from DAMAGE on the root window, reported once per change from "nothing damaged"
 // (not one event per drawing, so a busy screen does not flood the connection); hasDamage() then
 // reads the damaged region and counts it only where it meets the captured monitor. Layout
-// changes come from RandR notifications and the root window's ConfigureNotify.
+// changes come from RandR notifications and the root window's ConfigureNotify (XcbMonitorWatch).
 //
 // The connection opens in start(), on the capture runner, and closes in stop(). Nothing blocks
 // on events: each call reads those that have arrived and goes on.
@@ -38,7 +40,7 @@ public:
     void stop() override;
     ScreenRect monitorRect() override;
     bool hasDamage() override;
-    bool grab(ScreenFrame& frame) override;
+    bool grab(ScreenFrameView& frame) override;
     std::uint64_t displayLayoutSerial() override;
 
 private:
@@ -47,7 +49,7 @@ private:
     // Reads the events that have arrived, without waiting for more, and follows a layout change.
     void processEvents();
     void followLayout();
-    bool readPixels(ScreenFrame& frame);
+    bool readPixels(ScreenFrameView& frame);
 
     const std::string display_;
     const ShmTransport shmTransport_;

@@ -8,6 +8,7 @@
 #include "media/ClientJpegEncoder.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/fake/FakeHostInfo.h"
+#include "platform/ScreenFrame.h"
 #include "platform/linux/QtScheduler.h"
 #include "platform/linux/SystemClock.h"
 #include "relay/ClientRelayConnection.h"

@@ -2,6 +2,7 @@
 
 #include "media/AnnexB.h"
 #include "media/ClientI420Converter.h"
+#include "platform/ScreenFrame.h"
 #include "platform/fake/ManualClock.h"
 #include "viewer/PicturePsnr.h"
 #include "viewer/ViewerVideoDecoder.h"

@@ -1,5 +1,7 @@
 #include "media/ClientI420Converter.h"
 
+#include "platform/ScreenFrame.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>

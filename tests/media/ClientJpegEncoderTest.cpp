@@ -1,5 +1,6 @@
 #include "media/ClientJpegEncoder.h"
 
+#include "platform/ScreenFrame.h"
 #include "viewer/PicturePsnr.h"
 
 #include <gtest/gtest.h>

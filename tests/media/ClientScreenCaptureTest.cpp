@@ -1,5 +1,6 @@
 #include "media/ClientScreenCapture.h"
 
+#include "media/ClientScreenCaptureWorker.h"
 #include "platform/ClientDiagnosticLog.h"
 #include "platform/ThreadContext.h"
 #include "platform/fake/FakeCursorMonitor.h"
@@ -8,6 +9,7 @@
 #include "platform/fake/FakeSystemAudioCapturer.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/fake/ManualScheduler.h"
+#include "platform/linux/SystemClock.h"
 #include "viewer/PicturePsnr.h"
 #include "viewer/ViewerVideoDecoder.h"
 
@@ -15,7 +17,9 @@
 #include <png.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -152,6 +156,23 @@ struct Harness : VideoSink, CursorSink, AudioSink {
     std::vector<std::pair<double, double>> positions;
     std::vector<CursorShape> shapes;
     std::vector<ClientAudioFramePayload> audioPackets;
+};
+
+// Sinks that hand the pictures and the screen's sizes to callbacks and ignore the rest.
+struct CallbackSinks : VideoSink, CursorSink, AudioSink {
+    void screenInfo(std::int64_t, std::int64_t, std::int64_t, std::int64_t) override
+    {
+        if (onScreenInfo) {
+            onScreenInfo();
+        }
+    }
+    void encodedFrame(EncodedVideoFrame frame) override { onFrame(std::move(frame)); }
+    void cursorPosition(double, double) override {}
+    void cursorShape(bool, std::int64_t, std::int64_t, QByteArray) override {}
+    void audioFrame(ClientAudioFramePayload) override {}
+
+    std::function<void(EncodedVideoFrame)> onFrame;
+    std::function<void()> onScreenInfo;
 };
 
 ViewerVideoDecoder::Picture decodeAll(const std::vector<EncodedVideoFrame>& frames)
@@ -505,4 +526,110 @@ TEST(ClientScreenCaptureTest, ThePointerShapeGoesOutAsPngWithItsHotspotWhenItCha
     }
     EXPECT_LE(h.shapes.size() - before, 16u);
     EXPECT_GE(h.shapes.size() - before, 13u);
+}
+
+// The encoding runs on its own runner, here one the test runs by hand: the capture runner grabs
+// and converts the next picture while the encoder still has this one, and with two pictures out
+// it waits instead of queueing more; what goes out is each picture as it was when grabbed.
+TEST(ClientScreenCaptureWorkerTest, GrabsOverlapTheEncodingAndAtMostTwoPicturesWaitForIt)
+{
+    ManualClock clock;
+    ManualScheduler capture{clock};
+    ManualScheduler encode{clock}; // post() only, run with runUntilIdle(): time stays the capture's
+    FakeHostInfo host;
+    ClientDiagnosticLog log{clock, host};
+    FakeScreenCapturer::State initial;
+    initial.monitor = {0, 0, 320, 240};
+    initial.frame = screenPicture(320, 240, 0);
+    auto capturer = std::make_unique<FakeScreenCapturer>(std::move(initial));
+    const auto screen = capturer->sharedState();
+    std::vector<std::string> events;
+    std::vector<EncodedVideoFrame> frames;
+    CallbackSinks sinks;
+    sinks.onFrame = [&](EncodedVideoFrame frame) {
+        events.push_back("frame");
+        frames.push_back(std::move(frame));
+    };
+    sinks.onScreenInfo = [&] { events.push_back("screen_info"); };
+    auto worker = std::make_shared<ClientScreenCaptureWorker>(
+        ClientScreenCaptureWorker::Dependencies{.clock = clock,
+                                                .runner = capture,
+                                                .encodeRunner = encode,
+                                                .log = log,
+                                                .capturer = std::move(capturer),
+                                                .cursor = std::make_unique<FakeCursorMonitor>()},
+        sinks, sinks);
+
+    // Each new picture is grabbed while the one before is still unencoded (at 20 fps the
+    // pacer forwards every other tick, so each step is 100 ms).
+    worker->start();
+    capture.advanceBy(1ms);
+    EXPECT_EQ(screen->grabs, 1);
+    screen->showFrame(screenPicture(320, 240, 1));
+    capture.advanceBy(100ms);
+    EXPECT_EQ(screen->grabs, 2);
+    EXPECT_TRUE(events.empty()) << "the encoder has not run yet";
+
+    // Both pictures are out: the changes wait, and none of them is lost.
+    for (int n = 2; n < 6; ++n) {
+        screen->showFrame(screenPicture(320, 240, n));
+        capture.advanceBy(100ms);
+    }
+    EXPECT_EQ(screen->grabs, 2);
+    encode.runUntilIdle();
+    EXPECT_EQ(events, (std::vector<std::string>{"screen_info", "frame", "frame"}));
+    capture.advanceBy(ClientScreenCaptureWorker::kTickInterval); // the next tick takes the last change
+    EXPECT_EQ(screen->grabs, 3);
+    encode.runUntilIdle();
+    ASSERT_EQ(frames.size(), 3u);
+
+    ViewerVideoDecoder decoder;
+    for (int i = 0; i < 3; ++i) {
+        std::string error;
+        const auto picture = decoder.decode(frames[i].kind, frames[i].data, error);
+        ASSERT_TRUE(picture) << error;
+        EXPECT_GE(picturePsnr(screenPicture(320, 240, i == 2 ? 5 : i), *picture), 30.0) << "frame " << i;
+    }
+
+    worker.reset();
+    encode.runUntilIdle();
+}
+
+// The same capture on the production threads, for ThreadSanitizer: pictures cross from the
+// capture thread to the encode thread and back, and the frames come through the hooks.
+TEST(ClientScreenCaptureTest, FramesComeThroughTheProductionThreads)
+{
+    ManualClock mainClock;
+    ManualScheduler main{mainClock};
+    FakeHostInfo host;
+    const Clock& clock = SystemClock::instance();
+    ClientDiagnosticLog log{clock, host};
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<EncodedVideoFrame> frames;
+    {
+        ThreadContext threads(main);
+        FakeScreenCapturer::State initial;
+        initial.monitor = {0, 0, 320, 240};
+        initial.frame = screenPicture(320, 240, 0);
+        CallbackSinks sinks;
+        sinks.onFrame = [&](EncodedVideoFrame frame) {
+            const std::lock_guard lock(mutex);
+            frames.push_back(std::move(frame));
+            arrived.notify_all();
+        };
+        ClientScreenCapture capture({clock, threads, log, std::make_unique<FakeScreenCapturer>(std::move(initial)),
+                                     std::make_unique<FakeCursorMonitor>(), std::make_unique<FakeSystemAudioCapturer>()},
+                                    MediaSinks{sinks, sinks, sinks});
+        capture.start();
+        // A still screen goes out at 20, then 5 frames a second: three come within a second.
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(arrived.wait_for(lock, 20s, [&] { return frames.size() >= 3; }));
+        lock.unlock();
+        capture.stop();
+    }
+    const std::lock_guard lock(mutex);
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_TRUE(frames.front().isKeyFrame);
+    EXPECT_GE(picturePsnr(screenPicture(320, 240, 0), decodeAll(frames)), 30.0);
 }

@@ -250,3 +250,29 @@ TEST_F(ClientSystemAudioCaptureTest, EachQualityEncodesAtItsBitrate)
     EXPECT_NEAR(bitsPerSecond["high"], 96'000, 96'000 * 0.15);
     EXPECT_NEAR(bitsPerSecond["maximum"], 192'000, 192'000 * 0.15);
 }
+
+// Left and right stay apart and in their places, whether the buffer is taken as it is or
+// converted first, and whatever the buffers' lengths against the 20 ms packets.
+TEST_F(ClientSystemAudioCaptureTest, EachChannelKeepsItsOwnSound)
+{
+    struct Case {
+        AudioSampleFormat format;
+        double rate;
+        std::size_t framesPerBuffer;
+    };
+    for (const Case c : {Case{AudioSampleFormat::float32, 48'000, 480}, Case{AudioSampleFormat::float32, 48'000, 1'333},
+                         Case{AudioSampleFormat::int16, 48'000, 480}, Case{AudioSampleFormat::float32, 44'100, 441}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz in buffers of " + std::to_string(c.framesPerBuffer));
+        packets.clear();
+        fed = 0;
+        capture.configure(false, audioQualityNamed("high"));
+        capture.configure(true, audioQualityNamed("high"));
+        feed(c.format, c.rate, 2, 0.5,
+             [&](std::size_t frame, int channel) { return tone(channel == 0 ? 500 : 2'000, c.rate)(frame, 0); },
+             c.framesPerBuffer);
+        ASSERT_GE(packets.size(), 20u);
+        const auto sound = decoded();
+        EXPECT_NEAR(frequencyOf(sound, 0), 500, 20);
+        EXPECT_NEAR(frequencyOf(sound, 1), 2'000, 40);
+    }
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -142,7 +143,7 @@ TEST(FakeSessionEnvironmentTest, AFailingStartReportsItsReasonAndCanBeRetried)
         }
 
         // A capturer whose start failed stays stopped.
-        ScreenFrame frame;
+        ScreenFrameView frame;
         EXPECT_FALSE(screen->grab(frame));
         EXPECT_TRUE(screen->monitorRect().isEmpty());
         EXPECT_FALSE(audioState.deliver(AudioBuffer{}));
@@ -190,13 +191,17 @@ TEST(FakeSessionEnvironmentTest, CapturerReportsDamageAndLayoutChangesTheWayAGra
     environment.screenCapturerSetup.frame = solidFrame(4, 2, 0x11);
     auto capturer = environment.createScreenCapturer();
     auto& state = *environment.screenCapturers().at(0);
-    ScreenFrame frame;
+    ScreenFrameView frame;
 
     EXPECT_FALSE(capturer->hasDamage()) << "nothing to report before start";
     ASSERT_TRUE(capturer->start().succeeded());
     EXPECT_TRUE(capturer->hasDamage()) << "the first frame after start must be grabbed";
     ASSERT_TRUE(capturer->grab(frame));
-    EXPECT_EQ(frame, solidFrame(4, 2, 0x11));
+    const ScreenFrame expected = solidFrame(4, 2, 0x11);
+    EXPECT_EQ(frame.width, expected.width);
+    EXPECT_EQ(frame.height, expected.height);
+    EXPECT_EQ(frame.stride, expected.stride);
+    EXPECT_TRUE(std::ranges::equal(frame.pixels, expected.pixels));
     EXPECT_FALSE(capturer->hasDamage());
 
     state.showFrame(solidFrame(4, 2, 0x22));

@@ -35,7 +35,7 @@ TEST(LinuxSessionEnvironmentTest, ObjectsFailCleanlyWithoutAnXServer)
         const StartResult screenStart = screen->start();
         EXPECT_FALSE(screenStart.succeeded());
         EXPECT_FALSE(screenStart.reason().empty());
-        ScreenFrame frame;
+        ScreenFrameView frame;
         EXPECT_FALSE(screen->grab(frame));
         EXPECT_FALSE(screen->hasDamage());
         EXPECT_TRUE(screen->monitorRect().isEmpty());
@@ -96,7 +96,7 @@ TEST(LinuxSessionEnvironmentTest, CaptureAndPointerComeFromTheXServer)
         const StartResult started = screen->start();
         ASSERT_TRUE(started.succeeded()) << started.reason();
         EXPECT_EQ(screen->monitorRect(), (ScreenRect {0, 0, 1280, 800}));
-        ScreenFrame frame;
+        ScreenFrameView frame;
         EXPECT_TRUE(screen->grab(frame));
         EXPECT_EQ(frame.width, 1280);
         EXPECT_EQ(frame.height, 800);

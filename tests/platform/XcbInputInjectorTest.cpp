@@ -1,11 +1,14 @@
 #include "platform/linux/XcbInputInjector.h"
 
 #include "platform/InputRecorder.h"
+#include "platform/RandrClient.h"
 #include "platform/linux/XcbConnection.h"
 #include "support/XvfbServer.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -15,12 +18,47 @@ namespace {
 
 using Event = InputRecorder::Event;
 
-// What the recorder got once the server handled all `injector` sent (monitor() is a round trip
-// on its connection).
+// What the recorder got once the server handled all `injector` sent.
 std::vector<Event> takeAfter(InputRecorder& recorder, XcbInputInjector& injector)
 {
-    injector.monitor();
+    injector.sync();
     return recorder.take();
+}
+
+// The pointer mapping of the display with buttons 1 and 3 swapped (left-handed) or not.
+bool setLeftHanded(XcbTestClient& client, bool leftHanded)
+{
+    xcb_connection_t* c = client.get();
+    const XcbReply<xcb_get_pointer_mapping_reply_t> current(
+        xcb_get_pointer_mapping_reply(c, xcb_get_pointer_mapping(c), nullptr));
+    if (!current || xcb_get_pointer_mapping_map_length(current.get()) < 3) {
+        return false;
+    }
+    // The mapping must name every button the pointer has: 1 and 3 as asked, the rest stay.
+    const std::uint8_t* map = xcb_get_pointer_mapping_map(current.get());
+    std::vector<std::uint8_t> mapping(map, map + xcb_get_pointer_mapping_map_length(current.get()));
+    mapping[0] = leftHanded ? 3 : 1;
+    mapping[2] = leftHanded ? 1 : 3;
+    const XcbReply<xcb_set_pointer_mapping_reply_t> set(xcb_set_pointer_mapping_reply(
+        c, xcb_set_pointer_mapping(c, static_cast<std::uint8_t>(mapping.size()), mapping.data()), nullptr));
+    // The injector's MappingNotify is written once the server has handled a later request.
+    client.settle();
+    return set && set->status == XCB_MAPPING_STATUS_SUCCESS;
+}
+
+// The buttons the recorder saw once the injector clicked each of `buttons`.
+std::vector<std::uint8_t> clicked(InputRecorder& recorder, XcbInputInjector& injector,
+                                  std::initializer_list<PointerButton> buttons)
+{
+    for (const PointerButton button : buttons) {
+        injector.pressButton(button);
+        injector.releaseButton(button);
+    }
+    std::vector<std::uint8_t> seen;
+    for (const Event& event : takeAfter(recorder, injector)) {
+        seen.push_back(event.detail);
+    }
+    return seen;
 }
 
 class XcbInputInjectorTest : public ::testing::Test {
@@ -85,30 +123,63 @@ TEST_F(XcbInputInjectorTest, ApplicationsCanTellInjectedInputByItsSourceDevice)
 TEST_F(XcbInputInjectorTest, ALeftHandedPointerStillGetsALeftClick)
 {
     InputRecorder recorder(xvfb.display());
-    // The mapping must name every button the pointer has: 1 and 3 swap, the rest stay.
-    const XcbReply<xcb_get_pointer_mapping_reply_t> current(
-        xcb_get_pointer_mapping_reply(recorder.get(), xcb_get_pointer_mapping(recorder.get()), nullptr));
-    ASSERT_TRUE(current);
-    const std::uint8_t* map = xcb_get_pointer_mapping_map(current.get());
-    std::vector<std::uint8_t> leftHanded(map, map + xcb_get_pointer_mapping_map_length(current.get()));
-    ASSERT_GE(leftHanded.size(), 3u);
-    std::swap(leftHanded[0], leftHanded[2]);
-    const XcbReply<xcb_set_pointer_mapping_reply_t> set(xcb_set_pointer_mapping_reply(
-        recorder.get(),
-        xcb_set_pointer_mapping(recorder.get(), static_cast<std::uint8_t>(leftHanded.size()), leftHanded.data()),
-        nullptr));
-    ASSERT_TRUE(set);
-    ASSERT_EQ(set->status, XCB_MAPPING_STATUS_SUCCESS);
+    ASSERT_TRUE(setLeftHanded(recorder, true));
     XcbInputInjector injector(xvfb.display().toStdString());
-    injector.pressButton(PointerButton::left);
-    injector.releaseButton(PointerButton::left);
-    injector.pressButton(PointerButton::right);
-    injector.releaseButton(PointerButton::right);
-    std::vector<std::uint8_t> buttons;
-    for (const Event& event : takeAfter(recorder, injector)) {
-        buttons.push_back(event.detail);
+    EXPECT_EQ(clicked(recorder, injector, {PointerButton::left, PointerButton::right}),
+              (std::vector<std::uint8_t>{1, 1, 3, 3}));
+}
+
+// The mapping is kept between clicks and read again when the server announces a new one: the
+// customer switching hands mid-session still gets the viewer's left click as a left click.
+TEST_F(XcbInputInjectorTest, APointerMappingChangedWhileInjectingIsFollowed)
+{
+    InputRecorder recorder(xvfb.display());
+    XcbInputInjector injector(xvfb.display().toStdString());
+    struct Step {
+        const char* name;
+        bool leftHanded;
+    };
+    for (const Step step : {Step{"right-handed", false}, Step{"switched to left-handed", true},
+                            Step{"left-handed, the mapping kept", true}, Step{"back to right-handed", false}}) {
+        SCOPED_TRACE(step.name);
+        ASSERT_TRUE(setLeftHanded(recorder, step.leftHanded));
+        EXPECT_EQ(clicked(recorder, injector, {PointerButton::left, PointerButton::right, PointerButton::left}),
+                  (std::vector<std::uint8_t>{1, 1, 3, 3, 1, 1}));
     }
-    EXPECT_EQ(buttons, (std::vector<std::uint8_t>{1, 1, 3, 3}));
+}
+
+// The monitor is kept between events and read again after RandR or the root window announce a
+// change, so a pointer placed by the viewer lands on the monitor the capture shows now.
+TEST_F(XcbInputInjectorTest, TheMonitorFollowsTheDisplayLayout)
+{
+    RandrClient x(xvfb.display());
+    XcbInputInjector injector(xvfb.display().toStdString());
+    struct Change {
+        const char* name;
+        std::function<void()> apply;
+        ScreenRect monitor;
+    };
+    const Change changes[] = {
+        {"nothing changed", [] {}, {0, 0, 1280, 800}},
+        {"a primary monitor set by a client", [&] { x.setMonitor("MAIN", {100, 50, 640, 480}, true); },
+         {100, 50, 640, 480}},
+        {"a second one beside it", [&] { x.setMonitor("SIDE", {800, 0, 480, 400}, false); }, {100, 50, 640, 480}},
+        {"the primary one removed: the first one", [&] { x.deleteMonitor("MAIN"); }, {800, 0, 480, 400}},
+        {"the last one removed", [&] { x.deleteMonitor("SIDE"); }, {0, 0, 1280, 800}},
+        {"the output switched off, the screen made smaller",
+         [&] {
+             x.switchOutputOff();
+             x.setScreenSize(1024, 600);
+         },
+         {0, 0, 1024, 600}},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        change.apply();
+        x.settle();
+        EXPECT_EQ(injector.monitor(), change.monitor);
+        EXPECT_EQ(injector.monitor(), change.monitor) << "asked again without a change";
+    }
 }
 
 TEST_F(XcbInputInjectorTest, KeysGoByPositionInTheLayoutOfTheMoment)
