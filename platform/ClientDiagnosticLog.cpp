@@ -1,5 +1,7 @@
 #include "platform/ClientDiagnosticLog.h"
 
+#include "platform/WireCompatibility.h"
+
 #include "platform/ClientBuildConfig.h"
 #include "platform/Iso8601.h"
 
@@ -11,7 +13,7 @@
 namespace doorwarden {
 
 namespace {
-const std::string kComponentLine = std::string("component=MacClient version=") + build::kVersionText;
+const std::string kComponentLine = std::string("component=") + wire::kLogComponent + " version=" + build::kVersionText;
 
 // The length of the well-formed UTF-8 sequence at the start of `text` (not empty), with its
 // code point; 0 when none starts there.

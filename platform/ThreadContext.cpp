@@ -2,6 +2,7 @@
 
 #include "platform/SerialQueue.h"
 #include "platform/ThreadCheck.h"
+#include "platform/WireCompatibility.h"
 
 namespace doorwarden {
 
@@ -14,16 +15,9 @@ constexpr std::size_t indexOf(Thread thread)
     return static_cast<std::size_t>(thread);
 }
 
-// By Thread. The queue labels of the capture, audio, input and direct threads are the ones
-// the client has always used.
-constexpr std::array<const char*, ThreadContext::kThreadCount> kLabels = {
-    "app.doorwarden.client.main",
-    "app.doorwarden.macclient.capture",
-    "app.doorwarden.client.encode",
-    "app.doorwarden.mac-client.remote-input",
-    "app.doorwarden.macclient.system-audio",
-    "app.doorwarden.mac-client.p2p-direct",
-};
+// By Thread (see WireCompatibility.h).
+constexpr const auto& kLabels = wire::kThreadLabels;
+static_assert(kLabels.size() == ThreadContext::kThreadCount);
 
 // The workers, in the order destruction stops them: those that hand work on before those
 // they hand it to (capture feeds encode; frames and packets end up on the direct transport).

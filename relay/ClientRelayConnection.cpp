@@ -3,7 +3,7 @@
 #include "platform/MainThreadPoster.h"
 #include "platform/ThreadCheck.h"
 #include "relay/RelayMessageCodec.h"
-#include "relay/WireCompatibility.h"
+#include "platform/WireCompatibility.h"
 
 #include <QHostAddress>
 #include <QUrlQuery>

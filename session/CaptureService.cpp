@@ -2,7 +2,7 @@
 
 #include "platform/MainThreadPoster.h"
 #include "platform/ThreadCheck.h"
-#include "relay/WireCompatibility.h"
+#include "platform/WireCompatibility.h"
 
 #include <algorithm>
 

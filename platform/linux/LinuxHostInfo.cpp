@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxHostInfo.h"
 
+#include "platform/WireCompatibility.h"
+
 #include "platform/linux/EnvironmentFile.h"
 
 #include <sys/utsname.h>
@@ -54,7 +56,7 @@ std::string LinuxHostInfo::machineName() const
         return *pretty;
     }
     auto hostName = sources_.hostName();
-    return hostName.empty() ? "Mac" : hostName;
+    return hostName.empty() ? wire::kNamelessMachine : hostName;
 }
 
 std::string LinuxHostInfo::operatingSystemVersion() const
