@@ -5,7 +5,8 @@
 # Included by cmake/Layers.cmake, which checks the repository at configure time (the globs are
 # CONFIGURE_DEPENDS, so a new folder is checked at the next build); `cmake -DROOT=<folder> -P`
 # checks another tree (the layer tests). Hidden folders and build folders (those holding a
-# CMakeCache.txt) are not sources.
+# CMakeCache.txt, or CMakeFiles/ while their first configuration runs: CMake writes its compiler
+# probes' sources there before the cache) are not sources.
 if(CMAKE_SCRIPT_MODE_FILE)
   cmake_minimum_required(VERSION 3.25)
 endif()
@@ -21,6 +22,7 @@ function(doorwarden_check_top_folders root)
   set(unknown "")
   foreach(folder IN LISTS entries)
     if(NOT IS_DIRECTORY ${root}/${folder} OR folder MATCHES "^\\." OR EXISTS ${root}/${folder}/CMakeCache.txt
+       OR EXISTS ${root}/${folder}/CMakeFiles OR "${root}/${folder}" STREQUAL "${CMAKE_BINARY_DIR}"
        OR folder IN_LIST DOORWARDEN_LAYERS OR folder IN_LIST DOORWARDEN_BUILT_ON_LAYERS)
       continue()
     endif()

@@ -56,9 +56,11 @@ protected:
             << client.lines().join(u'\n').toStdString();
     }
 
-    void subscribe(bool enabled, const char* quality)
+    // The viewer's subscription, encrypted; `plain`: the same in the clear, as the relay could send it.
+    void subscribe(bool enabled, const char* quality, bool plain = false)
     {
-        viewer.write(QStringLiteral(R"({"type":"audio_subscribe","audioSubscription":{"enabled":%1,"quality":"%2"}})")
+        viewer.write((plain ? QStringLiteral("plain ") : QString()) +
+                     QStringLiteral(R"({"type":"audio_subscribe","audioSubscription":{"enabled":%1,"quality":"%2"}})")
                          .arg(enabled ? QStringLiteral("true") : QStringLiteral("false"), QLatin1String(quality)));
     }
 
@@ -144,6 +146,12 @@ TEST_F(SystemAudioTest, TheSubscribedViewerHearsTheToneAtItsQualityAndNothingWit
     spinFor(500ms);
     EXPECT_EQ(recordStreams(), 0) << "nothing is recorded before a viewer listens";
     EXPECT_EQ(packetsSince(0).size(), 0u);
+    // A subscription in the clear, as the relay could write it, records nothing; the encrypted
+    // one right after it shows the way works.
+    subscribe(true, "automatic", true);
+    spinFor(500ms);
+    EXPECT_EQ(recordStreams(), 0) << "a plain subscription started the recording";
+    EXPECT_EQ(client.countLines(QStringLiteral("^system_audio on$")), 0);
 
     // "automatic": stereo at 64 kbit/s, addressed to the viewer by its name.
     qsizetype from = viewer.lines().size();
@@ -225,6 +233,10 @@ TEST_F(SystemAudioTest, TheSubscribedViewerHearsTheToneAtItsQualityAndNothingWit
     from = viewer.lines().size();
     spinFor(1000ms);
     EXPECT_EQ(packetsSince(from).size(), 0u) << "packets after unsubscribing";
+    // The way is still open: listening again brings the packets back.
+    subscribe(true, "automatic");
+    EXPECT_FALSE(waitForPackets(from, 5, [](const ReceivedPacket&) { return true; }).empty())
+        << "no packets after subscribing again";
 
     viewer.write(QStringLiteral("end"));
     EXPECT_EQ(client.waitForExit(20s), 0);
