@@ -75,7 +75,7 @@ std::string escapeOf(char32_t codePoint)
     default:
         break;
     }
-    char escape[8] = {};
+    char escape[16] = {}; // room for any code point, which the compiler cannot rule out
     if (codePoint < 0x20 || codePoint == 0x7F) {
         std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(codePoint));
     } else if ((codePoint >= 0x80 && codePoint < 0xA0) || codePoint == 0x2028 || codePoint == 0x2029 ||
