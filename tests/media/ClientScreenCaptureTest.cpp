@@ -83,7 +83,12 @@ struct Harness : VideoSink, CursorSink, AudioSink {
         }
         capture = std::make_unique<ClientScreenCapture>(std::move(dependencies), MediaSinks{*this, *this, *this});
     }
-    ~Harness() override { capture.reset(); }
+    ~Harness() override
+    {
+        // The workers end on their runners, each handing the next its part: run them all out.
+        capture.reset();
+        scheduler.runUntilIdle();
+    }
 
     void encodedFrame(EncodedVideoFrame frame) override
     {
