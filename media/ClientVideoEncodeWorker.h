@@ -51,7 +51,7 @@ private:
     void encodeJpeg(const I420Frame& picture);
     void deliver(EncodedVideoFrame frame);
 
-    TaskRunner& runner_;
+    [[maybe_unused]] TaskRunner& runner_; // for the thread checks, which release builds leave out
     const EncoderFactory makeEncoder_;
     VideoSink& video_;
     CaptureSize size_;
