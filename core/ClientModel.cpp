@@ -361,9 +361,8 @@ void ClientModel::startConnection(bool recovering)
     }
     recoveryRetryTask_ = TaskHandle();
     newGeneration();
-    const QStringList waiting = pendingViewerApprovals();
+    clearPendingViewerApprovals();
     admission_.connectionStarted(recovering);
-    pendingViewerApprovalsUpdated(waiting);
     setRecoveringSession(recovering);
     setSecurityVerificationCode({});
     setConnectionState(Kind::connecting);
@@ -569,9 +568,7 @@ void ClientModel::clearViewers()
 {
     setSecurityVerificationCode({});
     assign(verifiedViewers_, QList<ClientVerifiedViewer>(), &ClientModel::verifiedViewersChanged);
-    const QStringList waiting = pendingViewerApprovals();
-    admission_.clearPending();
-    pendingViewerApprovalsUpdated(waiting);
+    clearPendingViewerApprovals();
 }
 
 // --- Recovery -----------------------------------------------------------------------------
@@ -662,7 +659,6 @@ void ClientModel::on(const relayEvent::SessionCreated& event)
 void ClientModel::on(const relayEvent::ViewerRequested& event)
 {
     const QString name = QString::fromStdString(event.viewerName);
-    const QStringList waiting = pendingViewerApprovals();
     switch (admission_.request(name, approvesAllViewers_)) {
     case ViewerAdmission::Decision::approveAsAgent:
         answerViewer(true, name, "code");
@@ -674,8 +670,9 @@ void ClientModel::on(const relayEvent::ViewerRequested& event)
         answerViewer(false, name, "too_many_waiting");
         return;
     case ViewerAdmission::Decision::ask:
-        dependencies_.log.log("SESSION", "viewer_approval_requested waiting=" + std::to_string(waiting.size() + 1));
-        pendingViewerApprovalsUpdated(waiting);
+        dependencies_.log.log("SESSION", "viewer_approval_requested waiting=" +
+                                             std::to_string(pendingViewerApprovals().size()));
+        announcePendingViewerApprovals();
         emit viewerApprovalRequested(name);
         return;
     }
@@ -693,12 +690,11 @@ void ClientModel::denyViewer()
 
 void ClientModel::answerOldestViewer(bool accepted)
 {
-    const QStringList waiting = pendingViewerApprovals();
     const auto name = admission_.takeOldest();
     if (!name) {
         return;
     }
-    pendingViewerApprovalsUpdated(waiting);
+    announcePendingViewerApprovals();
     answerViewer(accepted, *name, "customer");
 }
 
@@ -720,14 +716,21 @@ void ClientModel::answerViewer(bool accepted, const QString& name, const char* h
     relayConnection_->sendApproval(accepted);
 }
 
-void ClientModel::pendingViewerApprovalsUpdated(const QStringList& before)
+void ClientModel::clearPendingViewerApprovals()
+{
+    if (pendingViewerApprovals().isEmpty()) {
+        return;
+    }
+    admission_.clearPending();
+    announcePendingViewerApprovals();
+}
+
+void ClientModel::announcePendingViewerApprovals()
 {
     // While a viewer waits for the customer's answer, the viewers' input waits too: the agent
     // must not be able to click "Allow" for the customer.
     dependencies_.services.remoteInput().setCustomerQuestionOpen("viewer_approval", !pendingViewerApprovals().isEmpty());
-    if (before != pendingViewerApprovals()) {
-        emit pendingViewerApprovalsChanged();
-    }
+    emit pendingViewerApprovalsChanged();
 }
 
 void ClientModel::on(const relayEvent::EncryptionReady& event)
@@ -779,9 +782,7 @@ void ClientModel::on(const relayEvent::Disconnected& event)
     dependencies_.log.log("SESSION", "relay_disconnected error=" + event.errorText);
     // Nothing may act on the machine or hold the keys while the store is asked.
     relayConnection_->stop();
-    const QStringList waiting = pendingViewerApprovals();
-    admission_.clearPending(); // their connection is gone
-    pendingViewerApprovalsUpdated(waiting);
+    clearPendingViewerApprovals(); // their connection is gone
     ClientPersistentSession::load(
         dependencies_.secrets, dependencies_.clock,
         weakGuarded(this, [generation = newGeneration()](ClientModel& model, auto record) {

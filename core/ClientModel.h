@@ -286,7 +286,9 @@ private:
     void failWith(const QString& reason, std::string_view statusKey);
     void answerViewer(bool accepted, const QString& name, const char* how);
     void answerOldestViewer(bool accepted);
-    void pendingViewerApprovalsUpdated(const QStringList& before);
+    void clearPendingViewerApprovals();
+    // The waiting requests changed: tells the views and holds the viewers' input meanwhile.
+    void announcePendingViewerApprovals();
     void completeStartup(std::optional<ClientPersistentSession> record, std::uint64_t generation);
     // Work that was asked for in one turn of the session (the store's answer to a read, say)
     // applies only if nothing has begun or ended the session since: compare generations.

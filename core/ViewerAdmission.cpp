@@ -7,7 +7,6 @@ void ViewerAdmission::connectionStarted(bool recovering)
     // A recovered connection's agent is re-admitted by the connection, not approved again here:
     // approving it here too would give the relay one more place after every loss.
     agentApproved_ = recovering;
-    pending_.clear();
 }
 
 ViewerAdmission::Decision ViewerAdmission::request(const QString& viewerName, bool approvesAll)

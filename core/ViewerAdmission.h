@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstddef>
 #include <optional>
 
 namespace doorwarden {
@@ -24,6 +23,7 @@ public:
         refuse,         // too many waiting
     };
 
+    // A connection starts (the model clears what waited on the last one).
     void connectionStarted(bool recovering);
     Decision request(const QString& viewerName, bool approvesAll);
     // The oldest waiting request, taken out of the queue; empty when none waits.

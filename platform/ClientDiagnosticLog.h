@@ -27,6 +27,9 @@ public:
     static constexpr std::size_t maximumLineBytes = 4096;
     static constexpr const char* queueLabel = "app.doorwarden.client.diagnostic";
 
+    // A flag as log lines write it.
+    static constexpr const char* flag(bool value) { return value ? "true" : "false"; }
+
     // Logs the "START" line. The clock and host info must outlive the log.
     ClientDiagnosticLog(const Clock& clock, const HostInfo& host);
 

@@ -2,6 +2,7 @@
 
 #include "platform/MainThreadPoster.h"
 #include "platform/ThreadCheck.h"
+#include "platform/WeakGuard.h"
 #include "relay/RelayMessageCodec.h"
 #include "platform/WireCompatibility.h"
 
@@ -20,11 +21,6 @@ using Type = RelayMessageType;
 // Who sent what arrives on the direct control channel, until that channel is bound to the key
 // of one viewer.
 constexpr const char* kDirectPeer = "direct";
-
-const char* boolText(bool value)
-{
-    return value ? "true" : "false";
-}
 
 QByteArray utf8Bytes(const std::string& text)
 {
@@ -213,7 +209,7 @@ void ClientRelayConnection::start(const std::string& code, const std::optional<s
     activeCode_ = code;
     eventHandler_ = std::move(handler);
     secure_.beginConnection(recovering);
-    log("CONNECTION", std::string("start recovering=") + boolText(recovering) + " viewOnly=" + boolText(viewOnly));
+    log("CONNECTION", std::string("start recovering=") + ClientDiagnosticLog::flag(recovering) + " viewOnly=" + ClientDiagnosticLog::flag(viewOnly));
 
     const auto generation = recovering ? std::optional(randomIdentifier(dependencies_.random)) : std::nullopt;
     const QUrl url =
@@ -471,11 +467,7 @@ void ClientRelayConnection::complete(Done done, bool sent)
         return;
     }
     dependencies_.scheduler.post(
-        [self = QPointer<ClientRelayConnection>(this), done = std::move(done), sent] {
-            if (self) {
-                done(sent);
-            }
-        });
+        weakGuarded(this, [done = std::move(done), sent](ClientRelayConnection&) { done(sent); }));
 }
 
 void ClientRelayConnection::raise(const ClientRelayEvent& event)

@@ -32,9 +32,7 @@ MessageRouter::Outcome MessageRouter::dispatch(const RelayMessage& message, Mess
                                    " type=" + std::string(wireName(*type)));
         return finish(*type, origin, Outcome::wrongOrigin);
     }
-    // A copy: the handler may replace its own route while it runs.
-    const Handler handler = route.handler;
-    handler(InboundMessage{message, *type, origin, origin == MessageOrigin::relay ? std::string() : viewer});
+    route.handler(InboundMessage{message, *type, origin, origin == MessageOrigin::relay ? std::string() : viewer});
     return finish(*type, origin, Outcome::handled);
 }
 

@@ -24,7 +24,8 @@ public:
 
     explicit MessageRouter(ClientDiagnosticLog& log);
 
-    // Routes `type` to `handler`; a type has one route, a second call replaces it.
+    // Routes `type` to `handler`; a type has one route, a second call replaces it (never from
+    // inside a handler: routes are set up before messages flow).
     void route(RelayMessageType type, RequiredOrigin required, Handler handler);
 
     Outcome dispatch(const RelayMessage& message, MessageOrigin origin, const std::string& viewer = {});

@@ -1,6 +1,7 @@
 #include "relay/RelayTransport.h"
 
 #include "platform/ThreadCheck.h"
+#include "platform/WeakGuard.h"
 
 #include <string>
 
@@ -19,7 +20,6 @@ RelayTransport::RelayTransport(Dependencies dependencies)
 
 RelayTransport::~RelayTransport()
 {
-    *alive_ = false;
     if (socket_) {
         socket_->close();
         videoOutbox_.attach(nullptr);
@@ -73,11 +73,7 @@ void RelayTransport::complete(Completion done, bool sent)
     if (!done) {
         return;
     }
-    dependencies_.scheduler.post([alive = std::weak_ptr<bool>(alive_), done = std::move(done), sent] {
-        if (alive.lock()) {
-            done(sent);
-        }
-    });
+    dependencies_.scheduler.post(weakGuarded(alive_, [done = std::move(done), sent](bool&) { done(sent); }));
 }
 
 void RelayTransport::sendText(const QByteArray& utf8, std::string_view kind, bool bulky, Completion done)
@@ -94,15 +90,12 @@ void RelayTransport::sendText(const QByteArray& utf8, std::string_view kind, boo
         complete(std::move(done), false);
         return;
     }
-    socket_->sendText(utf8, [alive = std::weak_ptr<bool>(alive_), this, done = std::move(done)](bool sent) {
-        if (!alive.lock()) {
-            return;
-        }
-        watchBacklog();
-        if (done) {
-            done(sent);
-        }
-    });
+    socket_->sendText(utf8, weakGuarded(alive_, [this, done = std::move(done)](bool&, bool sent) {
+                          watchBacklog();
+                          if (done) {
+                              done(sent);
+                          }
+                      }));
     watchBacklog();
 }
 

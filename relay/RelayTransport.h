@@ -79,6 +79,7 @@ private:
     std::unique_ptr<RelaySocket> socket_;
     std::function<void(const QString&)> onFailure_;
     TaskHandle stallCheck_;
+    // Guards the completions that outlive the transport: they end with it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -12,11 +12,6 @@ namespace {
 
 using Type = RelayMessageType;
 
-const char* boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 } // namespace
 
 CaptureService::CaptureService(Dependencies dependencies, QObject* parent)
@@ -162,7 +157,7 @@ void CaptureService::onAudioSubscription(const InboundMessage& inbound)
     } else {
         subscriptions_.unsubscribe(inbound.viewer);
     }
-    dependencies_.log.log("SYSTEM_AUDIO", std::string("subscription updated enabled=") + boolText(subscription.enabled) +
+    dependencies_.log.log("SYSTEM_AUDIO", std::string("subscription updated enabled=") + ClientDiagnosticLog::flag(subscription.enabled) +
                                               " subscribers=" + std::to_string(subscriptions_.count()) +
                                               " quality=" + std::string(nameOf(subscriptions_.effectiveQuality())));
     updateSystemAudio();

@@ -2,15 +2,6 @@
 
 namespace doorwarden {
 
-namespace {
-
-const char* boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
-} // namespace
-
 RemoteInputService::RemoteInputService(ClientDiagnosticLog& log, std::unique_ptr<RemoteInput> input, QObject* parent)
     : QObject(parent)
     , log_(log)
@@ -60,7 +51,7 @@ void RemoteInputService::setAllowed(bool allowed)
     }
     allowed_ = allowed;
     if (running_) {
-        log_.log("REMOTE_CONTROL", std::string("allowed=") + boolText(allowed) + " source=client_indicator");
+        log_.log("REMOTE_CONTROL", std::string("allowed=") + ClientDiagnosticLog::flag(allowed) + " source=client_indicator");
     }
     applyToInjector();
     emit isAllowedChanged();
